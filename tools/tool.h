@@ -1,0 +1,28 @@
+// Shared pieces of the command-line tool: it uses the library only through
+// its public exports, and shows the library's Windows-1251 text in UTF-8.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hyltool {
+
+using Args = std::vector<std::string>;
+
+int cmd_info(const Args& args);
+int cmd_dump(const Args& args);
+int cmd_import(const Args& args);
+int cmd_plan(const Args& args);
+int cmd_time(const Args& args);
+
+std::string to_utf8(const char* ansi);
+// One CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csv_quote(const std::string& field);
+// Splits CSV text into rows of fields (RFC 4180 quoting).
+std::vector<std::vector<std::string>> csv_parse(const std::string& text);
+// A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
+std::string format_local_date(double date);
+// Prints to standard error and returns 2, the usage-error exit code.
+int usage_error(const std::string& message);
+
+}  // namespace hyltool
