@@ -125,14 +125,6 @@ TEST(DateText, TimeOfDay) {
     for (const auto& c : cases) EXPECT_EQ(Dt_ParseTimeOfDay(c.text), c.seconds) << '"' << c.text << '"';
 }
 
-TEST(DateText, YearRule) {
-    struct Case {
-        int64_t number, year;
-    } cases[] = {{0, 2000}, {10, 2010}, {49, 2049}, {50, 1950}, {75, 1975}, {99, 1999},
-                 {150, 2050}, {1949, 3849}, {1950, 1950}, {1975, 1975}, {2010, 2010}};
-    for (const auto& c : cases) EXPECT_EQ(Dt_YearFromNumber(c.number), c.year) << c.number;
-}
-
 // The export reads the field's text as stored: trailing blanks trimmed,
 // leading ones kept and then skipped by the date reading.
 TEST(DateText, FieldOfTheCurrentTable) {
