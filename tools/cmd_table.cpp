@@ -245,10 +245,10 @@ int cmd_import(const Args& args) {
     if (!read_csv_file(args[1], rows)) return usage_error("cannot read " + args[1]);
     if (rows.empty()) return usage_error(args[1] + ": no header row");
     std::vector<Column> columns;
-    for (const std::string& spec : rows[0]) {
-        std::vector<std::string> parts = split_header_cell(spec);
+    for (const std::string& cell : rows[0]) {
+        std::vector<std::string> parts = split_header_cell(cell);
         if (parts.size() < 3 || parts.size() > 4 || parts[1].size() != 1)
-            return usage_error("bad column '" + spec + "': expected NAME:TYPE:LENGTH[:DECIMALS]");
+            return usage_error("bad column '" + cell + "': expected NAME:TYPE:LENGTH[:DECIMALS]");
         Column c;
         c.name = hyl::utf8_to_ansi(parts[0]);
         c.type = parts[1];
