@@ -3,7 +3,7 @@
 # fails on any finding.  A longer run on demand:
 #   FUZZ_SECONDS=3600 tests/fuzz/run.sh build/fuzz
 set -u
-build=${1:?usage: run.sh BUILD_DIR}
+build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 seconds=${FUZZ_SECONDS:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
