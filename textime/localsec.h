@@ -72,9 +72,10 @@ public:
 // the nearest second); false when the DATE lies outside what it can express.
 bool VariantTimeToSystemTime(double date, SystemTime* fields);
 
-// Direction 0 (and any direction but 1): time count to local seconds (0 for
-// no date: 1980 or earlier, or a count outside the range).  Direction 1: local seconds to time count
-// under the zone's rules for that date; -1 when it cannot be expressed.
+// Direction 0 (and any direction but 1): time count to local seconds, 0 for
+// no date (1980 or earlier, or a count outside the range).  Direction 1:
+// local seconds to time count under the zone's rules for that date; -1 when
+// it cannot be expressed.
 // Values below 86,400 (0, a time of day with no day, negative) have no
 // calendar day and all give the no-date moment, 1978-11-30 00:00 local.
 int32_t Dt_ConvertLocalSec(int32_t value, int direction);
