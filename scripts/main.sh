@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job: build the native library and tool, and show the bundled
+# sample table and a search of the bundled sample plan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh native
+cmake --preset native -DHYL_BUILD_TESTS=OFF -DHYL_BUILD_BENCH=OFF >/dev/null
+cmake --build --preset native -j"$(nproc)" --target hyl_tool >/dev/null
+hyl=build/native/tools/hyl
+echo "== hyl info samples/equipment.dbf"
+$hyl info samples/equipment.dbf
+echo "== hyl dump samples/equipment.dbf --csv"
+$hyl dump samples/equipment.dbf --csv

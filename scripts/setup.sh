@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what hyl's build and tests need on a Debian machine (as root),
+# skipping whatever is already there.
+#
+#   scripts/setup.sh native   compiler and CMake: enough for the library and tool
+#   scripts/setup.sh all      also GoogleTest, Google Benchmark, mingw-w64,
+#                             Wine (32-bit), the peer dBASE tools, the locale
+set -euo pipefail
+level=${1:-all}
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+packages=(cmake g++ make)
+if [ "$level" = all ]; then
+    packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386
+               locales shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
+               clang libclang-rt-14-dev qemu-user-static)
+fi
+
+missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if [[ " ${missing[*]} " == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+[ "$level" = all ] || exit 0
+
+# Wine's code pages follow the locale: the tests run it as ru_RU.UTF-8.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+    sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi
+
+bash "$(dirname "$0")/wine-setup.sh"

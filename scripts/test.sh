@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Every test: the native GoogleTest suite, the interoperability checks with
+# other dBASE readers and writers, then the 32-bit DLL under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh all
+jobs=$(nproc)
+
+echo "== native build and unit tests"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+ctest --preset native -j"$jobs"
+
+if [ -x tests/interop/run.sh ]; then
+    echo "== interoperability with other dBASE tools"
+    bash tests/interop/run.sh build/native
+fi
+
+echo "== 32-bit DLL under Wine"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j"$jobs"
+bash tests/win32/run.sh build/win32

@@ -1,0 +1,105 @@
+// Share modes between two real processes: a table held for appending keeps
+// other writers out (they retry, then give up) while readers still get in.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "lowlevel/lv.h"
+#include "platform/platform.h"
+#include "tests/fake_platform.h"
+
+using namespace hyl;
+
+namespace {
+
+// Runs a child that opens the file with the given flags and holds it until
+// told to let go; returns its pid once the file is held.
+pid_t hold_in_child(const std::string& path, int32_t flags, int release_fd[2]) {
+    int ready[2];
+    if (pipe(ready) != 0 || pipe(release_fd) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int32_t h = native_platform().file_open(path.c_str(), flags);
+        char c = h == -1 ? 'n' : 'y';
+        (void)!write(ready[1], &c, 1);
+        (void)!read(release_fd[0], &c, 1);
+        _exit(0);
+    }
+    char c = 0;
+    (void)!read(ready[0], &c, 1);
+    close(ready[0]);
+    close(ready[1]);
+    return c == 'y' ? pid : -1;
+}
+
+void release(pid_t pid, int release_fd[2]) {
+    (void)!write(release_fd[1], "x", 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(release_fd[0]);
+    close(release_fd[1]);
+}
+
+}  // namespace
+
+TEST(ShareModes, AppendingProcessKeepsWritersOutAndReadersIn) {
+    hyltest::TempDir dir;
+    std::string path = dir.path("held.dbf");
+    hyltest::write_file(path, std::vector<uint8_t>(64, ' '));
+    int release_fd[2];
+    pid_t child = hold_in_child(path, kModeUpdate, release_fd);
+    ASSERT_GT(child, 0);
+    {
+        hyltest::FakePlatform fake;
+        EXPECT_EQ(lvv_open(path.c_str(), kModeUpdate, kOpenAttempts), -1);
+        EXPECT_EQ(fake.lines().size(), 20u);
+        EXPECT_EQ(fake.opens, 20);
+        int32_t reader = lvv_open(path.c_str(), kModeShareRead, kOpenAttempts);
+        EXPECT_NE(reader, -1);
+        EXPECT_EQ(fake.lines().size(), 20u);
+        lvv_close(reader);
+        // Creating (truncating) the held file is refused and leaves it whole.
+        EXPECT_EQ(platform().file_create(path.c_str()), -1);
+        EXPECT_EQ(platform().last_error(), kErrorSharingViolation);
+        EXPECT_EQ(hyltest::read_file(path).size(), 64u);
+    }
+    release(child, release_fd);
+    int32_t writer = native_platform().file_open(path.c_str(), kModeUpdate);
+    EXPECT_NE(writer, -1);
+    native_platform().file_close(writer);
+}
+
+TEST(ShareModes, ReaderSharingEverythingDoesNotBlockWriters) {
+    hyltest::TempDir dir;
+    std::string path = dir.path("read.dbf");
+    hyltest::write_file(path, std::vector<uint8_t>(8, ' '));
+    int release_fd[2];
+    pid_t child = hold_in_child(path, kModeShareRead, release_fd);
+    ASSERT_GT(child, 0);
+    int32_t writer = native_platform().file_open(path.c_str(), kModeUpdate);
+    EXPECT_NE(writer, -1);
+    // But while this process holds it for appending, the reader's open of a
+    // deny-write mode is refused.
+    int32_t second = native_platform().file_open(path.c_str(), kModeUpdate);
+    EXPECT_EQ(second, -1);
+    EXPECT_EQ(native_platform().last_error(), kErrorSharingViolation);
+    native_platform().file_close(writer);
+    release(child, release_fd);
+}
+
+TEST(DriveLetters, MapToFoldersNamedByTheEnvironment) {
+    hyltest::TempDir dir;
+    std::string sub = dir.path("QUV");
+    ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+    hyltest::write_file(sub + "/zmec.dbf", {1, 2, 3});
+    setenv("HYL_DRIVE_Q", dir.dir().c_str(), 1);
+    for (const char* p : {"Q:\\QUV\\zmec.dbf", "q:\\QUV\\zmec.dbf", "Q:QUV\\zmec.dbf"}) {
+        int32_t h = native_platform().file_open(p, kModeShareRead);
+        EXPECT_NE(h, -1) << p;
+        if (h != -1) native_platform().file_close(h);
+    }
+    EXPECT_EQ(native_platform().file_open("R:\\QUV\\zmec.dbf", kModeShareRead), -1);
+    unsetenv("HYL_DRIVE_Q");
+}

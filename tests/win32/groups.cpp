@@ -1,0 +1,15 @@
+#include "tests/win32/host.h"
+
+namespace host {
+
+void register_export_groups(std::vector<Group>& out);
+void register_table_groups(std::vector<Group>& out);
+
+std::vector<Group> groups() {
+    std::vector<Group> out;
+    register_export_groups(out);
+    register_table_groups(out);
+    return out;
+}
+
+}  // namespace host

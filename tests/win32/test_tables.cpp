@@ -1,0 +1,187 @@
+// Tables through the real DLL: create, define, append, close, read back;
+// a real sharing violation; the code-page tables against the system's own.
+#include <cstring>
+
+#include "tests/win32/check.h"
+#include "tests/win32/host.h"
+
+namespace host {
+namespace {
+
+using CreateDbf = int(__stdcall*)(int, const char*);
+using CreateNewField = int(__stdcall*)(int, int, const char*, const char*, int);
+using OpenTable = int(__stdcall*)(const char*);
+using NoArgs = int(__stdcall*)();
+using PutField = int(__stdcall*)(const char*, int);
+using FieldQuery = const char*(__stdcall*)(int);
+using FieldNumber = int(__stdcall*)(int);
+using FieldText = const char*(__stdcall*)(int, int);
+using FieldDouble = double(__stdcall*)(int, int);
+
+struct Api {
+    CreateDbf create = fn<CreateDbf>("_Hyl_CreateDbf@8");
+    CreateNewField define = fn<CreateNewField>("_Hyl_CreateNewField@20");
+    OpenTable open_read = fn<OpenTable>("_Hyl_OpenTableForRead@4");
+    OpenTable open_append = fn<OpenTable>("_Hyl_OpenTableForAppend@4");
+    NoArgs close = fn<NoArgs>("_Hyl_CloseTable@0");
+    NoArgs records = fn<NoArgs>("_Hyl_GetQRecords@0");
+    NoArgs fields = fn<NoArgs>("_Hyl_GetQFields@0");
+    NoArgs append = fn<NoArgs>("_Hyl_AppendRecord@0");
+    PutField put = fn<PutField>("_Hyl_PutField@8");
+    FieldQuery name = fn<FieldQuery>("_Hyl_GetFieldName@4");
+    FieldQuery type = fn<FieldQuery>("_Hyl_GetFieldType@4");
+    FieldNumber length = fn<FieldNumber>("_Hyl_GetFieldLenth@4");
+    FieldNumber decimals = fn<FieldNumber>("_Hyl_GetFieldQuolity@4");
+    FieldText text = fn<FieldText>("_Hyl_GetFieldText@8");
+    FieldDouble number = fn<FieldDouble>("_Hyl_GetFieldNumeric@8");
+};
+
+// "Котёл" and "Цех №5" in Windows-1251.
+const char kBoiler[] = "\xCA\xEE\xF2\xB8\xEB";
+const char kBoilerOem[] = "\x8A\xAE\xE2\xF1\xAB";
+const char kName[] = "\xD6\xE5\xF5";  // Цех
+
+void create_append_read_back() {
+    Api api;
+    std::string path = work_path("made.dbf");
+    ok(api.create(3, path.c_str()) == 1, "create failed");
+    ok(read_bytes(path).size() == 32, "a new table should be 32 bytes, got %u",
+       static_cast<unsigned>(read_bytes(path).size()));
+    ok(api.define(0, 10, kName, "C", 0) == 1, "field 0");
+    ok(api.define(1, 8, "QTY", "N", 2) == 1, "field 1");
+    ok(api.define(2, 8, "DAY", "D", 0) == 1, "field 2");
+    ok(api.define(3, 8, "NO", "C", 0) == 0, "a fourth field of three was accepted");
+    std::vector<uint8_t> bytes = read_bytes(path);
+    ok(bytes.size() == 129 && bytes[128] == 0x0D, "after the fields: %u bytes",
+       static_cast<unsigned>(bytes.size()));
+    ok(bytes.size() > 40 && std::memcmp(&bytes[32], "\x96\xA5\xE5", 3) == 0, "name not stored in 866");
+    ok(api.open_append(path.c_str()) == 1, "open for append failed");
+    const char* rows[][3] = {{kBoilerOem, "   12.50", "20100325"}, {"two", "-3", "19991231"}};
+    for (auto& row : rows) {
+        for (int f = 0; f < 3; ++f) api.put(row[f], f);
+        ok(api.append() == 1, "append failed");
+    }
+    ok(api.records() == 2, "records in memory: %d", api.records());
+    ok(read_bytes(path)[4] == 0, "the header on disk changed before the close");
+    ok(api.close() == 1, "close");
+    bytes = read_bytes(path);
+    ok(bytes[4] == 2 && bytes.size() == 129 + 2 * 27, "after close: count %d, %u bytes", bytes[4],
+       static_cast<unsigned>(bytes.size()));
+
+    ok(api.open_read(path.c_str()) == 1, "open for read failed");
+    ok(api.records() == 2 && api.fields() == 3, "records %d fields %d", api.records(), api.fields());
+    ok(std::strcmp(api.name(0), kName) == 0, "name 0: got %s", api.name(0));
+    ok(std::strcmp(api.type(1), "N") == 0 && api.length(1) == 8 && api.decimals(1) == 2, "field 1 shape");
+    ok(std::strcmp(api.text(0, 0), kBoiler) == 0, "text 0,0: got %s", api.text(0, 0));
+    ok(std::strcmp(api.text(0, 1), "   12.50") == 0, "text 0,1: got '%s'", api.text(0, 1));
+    ok(api.number(0, 1) == 12.5, "number 0,1: got %g", api.number(0, 1));
+    ok(api.number(1, 1) == -3.0, "number 1,1: got %g", api.number(1, 1));
+    ok(std::strcmp(api.text(2, 0), "") == 0, "past the last record: got %s", api.text(2, 0));
+    ok(std::strcmp(api.text(-1, 0), "") == 0, "before the first record: got %s", api.text(-1, 0));
+    const char* a = api.text(0, 0);
+    const char* b = api.text(1, 0);
+    ok(a == b && std::strcmp(a, "two") == 0, "the text buffer is shared");
+    api.close();
+    ok(log_entries().empty(), "unexpected messages: %u", static_cast<unsigned>(log_entries().size()));
+}
+
+void sharing_violation() {
+    Api api;
+    std::string path = work_path("held.dbf");
+    api.create(1, path.c_str());
+    api.define(0, 4, "A", "C", 0);
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!ok(held != INVALID_HANDLE_VALUE, "cannot hold the file: %lu", GetLastError())) return;
+    clear_log();
+    DWORD start = GetTickCount();
+    int result = api.open_read(path.c_str());
+    DWORD took = GetTickCount() - start;
+    CloseHandle(held);
+    ok(result == 0, "open of a held file gave %d", result);
+    int lines = 0, beeps = 0, boxes = 0;
+    std::string first_line, seventh_line;
+    for (const std::string& e : log_entries()) {
+        if (e.rfind("line ", 0) == 0) {
+            if (lines == 0) first_line = e;
+            if (lines == 6) seventh_line = e;
+            ++lines;
+        } else if (e == "beep") {
+            ++beeps;
+        } else if (e.rfind("box ", 0) == 0) {
+            ++boxes;
+        }
+    }
+    ok(lines == 20, "busy lines: got %d, expected 20", lines);
+    ok(beeps == 210, "beeps: got %d, expected 200 + 10 for the failed open", beeps);
+    ok(boxes == 2, "message boxes: got %d, expected 2", boxes);
+    // "... занят ofl=8040 0 -1 32"
+    std::string busy = " \xE7\xE0\xED\xFF\xF2 ofl=8040 0 -1 32";
+    ok(first_line == "line " + path + busy, "first line: %s", first_line.c_str());
+    ok(took >= 1500, "the retries took only %lu ms", took);
+    ok(api.open_read(path.c_str()) == 1, "open after release failed");
+    api.close();
+}
+
+void code_pages() {
+    Api api;
+    std::string path = work_path("cp.dbf");
+    // OEM to ANSI: each byte read back through a text field.
+    api.create(1, path.c_str());
+    api.define(0, 3, "V", "C", 0);
+    api.open_append(path.c_str());
+    for (int b = 1; b < 256; ++b) {
+        char value[4] = {'A', static_cast<char>(b), 'A', 0};
+        api.put(value, 0);
+        api.append();
+    }
+    api.close();
+    api.open_read(path.c_str());
+    int mismatches = 0;
+    for (int b = 1; b < 256; ++b) {
+        char want[4] = {'A', static_cast<char>(b), 'A', 0};
+        OemToCharA(want, want);
+        const char* got = api.text(b - 1, 0);
+        if (std::strcmp(got, want) != 0) {
+            ++mismatches;
+            ok(false, "OEM byte %02X: got %02X, OemToCharA gives %02X", b, static_cast<uint8_t>(got[1]),
+               static_cast<uint8_t>(want[1]));
+        }
+    }
+    ok(mismatches == 0, "%d OEM bytes differ", mismatches);
+    api.close();
+
+    // ANSI to OEM: field names go through the conversion when defined.
+    std::string names_path = work_path("cpnames.dbf");
+    int fields = 255;
+    api.create(fields, names_path.c_str());
+    for (int b = 1; b < 256; ++b) {
+        char name[2] = {static_cast<char>(b), 0};
+        api.define(b - 1, 1, name, "C", 0);
+    }
+    std::vector<uint8_t> bytes = read_bytes(names_path);
+    mismatches = 0;
+    for (int b = 1; b < 256 && bytes.size() >= 32u * 257; ++b) {
+        char want[2] = {static_cast<char>(b), 0};
+        CharToOemA(want, want);
+        uint8_t got = bytes[32 * b];
+        if (got != static_cast<uint8_t>(want[0])) {
+            ++mismatches;
+            ok(false, "ANSI byte %02X: got %02X, CharToOemA gives %02X", b, got, static_cast<uint8_t>(want[0]));
+        }
+    }
+    ok(bytes.size() >= 32u * 257, "names table too short");
+    ok(mismatches == 0, "%d ANSI bytes differ", mismatches);
+    ok(GetOEMCP() == 866 && GetACP() == 1251, "the system code pages are %u/%u, not 866/1251", GetOEMCP(),
+       GetACP());
+}
+
+}  // namespace
+
+void register_table_groups(std::vector<Group>& out) {
+    out.push_back({"tables", create_append_read_back});
+    out.push_back({"sharing", sharing_violation});
+    out.push_back({"codepages", code_pages});
+}
+
+}  // namespace host
