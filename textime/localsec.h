@@ -32,11 +32,24 @@ public:
     COleDateTime() = default;
     explicit COleDateTime(double date) : m_dt(date), m_status(valid) {}
 
-    // Breaks the time count down in local time; invalid when it cannot be.
+    // Every assignment that cannot give a date leaves the DATE 0.0 with the
+    // status invalid, never a value from before the assignment: callers
+    // return the DATE unexamined, and 0.0 is what an absent number reads as.
+
+    // A DATE as it is (status valid).  Declared so that a double never
+    // slips into the time-count assignment by conversion.
+    COleDateTime& operator=(double date);
+    // Breaks the time count down in local time.  Counts outside
+    // 0 .. 2,147,483,647 (before 1970-01-01 00:00 UTC, or -1, the failure
+    // value of the conversions) cannot be: invalid.
     COleDateTime& operator=(int32_t time_count);
-    // The DATE of the calendar fields year to second.
+    // The DATE of the calendar fields year to second (day of the week and
+    // milliseconds play no part); invalid unless they name a real date and
+    // time of day in the years 100 to 9999.
     COleDateTime& operator=(const SystemTime& fields);
 
+    // The calendar fields of the DATE, seconds rounded to the nearest; -1
+    // when the status is invalid or the DATE cannot be broken down.
     int GetYear() const;
     int GetMonth() const;
     int GetDay() const;
@@ -52,10 +65,47 @@ public:
 // the nearest second); false when the DATE lies outside what it can express.
 bool VariantTimeToSystemTime(double date, SystemTime* fields);
 
-// Direction 0: time count to local seconds (0 for no date).  Direction 1:
-// local seconds to time count (-1 when it cannot be expressed).
+// Direction 0: time count to local seconds (0 for no date: 1980 or earlier,
+// or a count outside the range).  Direction 1: local seconds to time count
+// under the zone's rules for that date; -1 when it cannot be expressed.
+// Values below 86,400 (0, a time of day with no day, negative) have no
+// calendar day and all give the no-date moment, 1978-11-30 00:00 local.
 int32_t Dt_ConvertLocalSec(int32_t value, int direction);
+// The local seconds of a host DATE taken as local wall-clock time under the
+// zone's rules for that date; 0 for no date.
 int32_t Dt_LocalSecFromDate(COleDateTime date);
+// The time count of the fields taken as local standard time whatever the
+// season; -1 when it cannot be expressed.
 int32_t Dt_TimeFromSystemTime(const SystemTime* fields);
+
+// Calendar fields that may lie outside their ranges (month 0 or 13, day 0
+// or 2010, 25 hours); they carry over into the next larger field the way
+// the standard normalisation does (month 0 is December of the year before).
+struct LocalFields {
+    int64_t year = 0;
+    int64_t month = 1;  // 1-12 when in range
+    int64_t day = 1;
+    int64_t hour = 0;
+    int64_t minute = 0;
+    int64_t second = 0;
+};
+
+// The time count of local fields after normalisation.  dst_hint < 0 lets
+// the zone's rules decide for the date, 0 presumes standard time, > 0
+// daylight saving time.  -1 when the moment lies outside the time count.
+int32_t Dt_TimeFromLocalFields(const LocalFields& fields, int dst_hint);
+
+// DATE arithmetic shared by the conversions.
+// Whole seconds since 1899-12-30 00:00 of a DATE (a negative DATE counts its
+// fraction forward from the start of its day), the fraction rounded to the
+// nearest second; false for a DATE outside the years 100 to 9999 or not a number.
+bool Dt_SecondsFromDate(double date, int64_t* seconds);
+// The DATE of whole seconds since 1899-12-30 00:00.
+double Dt_DateFromSeconds(int64_t seconds);
+// Whole seconds since 1970-01-01 00:00 of calendar fields, with no zone.
+int64_t Dt_SecondsFromCivil(const SystemTime& fields);
+// Calendar fields of whole seconds since 1970-01-01 00:00, with no zone;
+// false outside the years 100 to 9999.
+bool Dt_CivilFromSeconds(int64_t seconds, SystemTime* fields);
 
 }  // namespace hyl

@@ -1,0 +1,75 @@
+// Host DATEs between GMT and local time, and seconds since 1970 as a DATE.
+//
+// The two directions between GMT and local time are exact inverses under
+// the zone's rules for the date converted, whatever the season of the call;
+// only the hour that the autumn change repeats has two GMT times, of which
+// the zone's rules pick one.  These two work on calendar fields, not on the
+// 32-bit time count, so they reach the same years: 1601 (where the Windows
+// zone rules begin; natively the same limit keeps both builds alike) to 9999.
+// A DATE outside them gives 0.0, as every date that cannot be converted does.
+#include <cmath>
+
+#include "platform/platform.h"
+#include "textime/dates.h"
+#include "textime/localsec.h"
+
+namespace hyl {
+namespace {
+
+constexpr int kFirstZoneYear = 1601;
+
+CivilTime civil_of(const SystemTime& f) { return {f.wYear, f.wMonth, f.wDay, f.wHour, f.wMinute, f.wSecond}; }
+
+SystemTime fields_of(const CivilTime& c) {
+    SystemTime f;
+    f.wYear = static_cast<uint16_t>(c.year);
+    f.wMonth = static_cast<uint16_t>(c.month);
+    f.wDay = static_cast<uint16_t>(c.day);
+    f.wHour = static_cast<uint16_t>(c.hour);
+    f.wMinute = static_cast<uint16_t>(c.minute);
+    f.wSecond = static_cast<uint16_t>(c.second);
+    return f;
+}
+
+// The DATE of calendar fields, 0.0 when they are none.
+double date_of(const SystemTime& fields) {
+    COleDateTime date;
+    date = fields;
+    return date.m_dt;
+}
+
+}  // namespace
+
+double Dt_GmtToLocal(double gmt) {
+    SystemTime utc;
+    if (!VariantTimeToSystemTime(gmt, &utc) || utc.wYear < kFirstZoneYear) return 0.0;
+    CivilTime local;
+    if (!platform().utc_to_local(Dt_SecondsFromCivil(utc), &local, nullptr) || local.year < kFirstZoneYear ||
+        local.year > 9999)
+        return 0.0;
+    return date_of(fields_of(local));
+}
+
+double Dt_LocalToGmt(double local) {
+    SystemTime wall;
+    if (!VariantTimeToSystemTime(local, &wall) || wall.wYear < kFirstZoneYear) return 0.0;
+    int64_t moment = 0;
+    SystemTime utc;
+    if (!platform().local_to_utc(civil_of(wall), -1, &moment) || !Dt_CivilFromSeconds(moment, &utc) ||
+        utc.wYear < kFirstZoneYear)
+        return 0.0;
+    return date_of(utc);
+}
+
+double Dt_DateFromSeconds1970(double seconds) {
+    // Truncated toward zero into the 32-bit time count; a count it cannot
+    // hold (or not a number) is no moment, and the object says so with 0.0.
+    COleDateTime date;
+    if (seconds > -2147483649.0 && seconds < 2147483648.0)
+        date = static_cast<int32_t>(seconds);
+    else
+        date = int32_t{-1};
+    return date.m_dt;
+}
+
+}  // namespace hyl
