@@ -1,4 +1,4 @@
-// Table commands: info, dump and import.
+// Table commands: info, dump, import and append.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -164,67 +164,145 @@ int cmd_dump(const Args& args) {
     return 0;
 }
 
-int cmd_import(const Args& args) {
-    if (args.size() != 2) return usage_error("usage: hyl import TABLE DATA.csv");
-    std::ifstream in(args[1], std::ios::binary);
-    if (!in) return usage_error("cannot read " + args[1]);
+namespace {
+
+// One CSV column and the table field it fills.
+struct Column {
+    std::string name;  // Windows-1251
+    std::string type;
+    int length = 0;
+    int decimals = 0;
+    int field = 0;
+};
+
+bool read_csv_file(const std::string& path, std::vector<std::vector<std::string>>& rows) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
     std::stringstream buffer;
     buffer << in.rdbuf();
-    auto rows = csv_parse(buffer.str());
+    rows = csv_parse(buffer.str());
+    return true;
+}
+
+std::vector<std::string> split_header_cell(const std::string& cell) {
+    std::vector<std::string> parts;
+    std::stringstream ss(cell);
+    for (std::string part; std::getline(ss, part, ':');) parts.push_back(part);
+    return parts;
+}
+
+// A value as the table stores it: code page 866, numbers right-aligned.
+std::string stored_value(const Column& c, const std::string& utf8) {
+    std::string oem = hyl::utf8_to_ansi(utf8);
+    hyl::ansi_to_oem(oem.data());
+    if ((c.type == "N" || c.type == "F") && static_cast<int>(oem.size()) < c.length)
+        oem.insert(0, static_cast<std::size_t>(c.length) - oem.size(), ' ');
+    return oem;
+}
+
+// Puts one CSV row into the record being assembled.  Putting field 0 starts
+// a new record, so it goes first, and never empty: an empty put would leave
+// no buffer to append on the first row.
+void put_row(const std::vector<Column>& columns, const std::vector<std::string>& row) {
+    std::string first = " ";
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (columns[i].field == 0 && i < row.size()) {
+            std::string value = stored_value(columns[i], row[i]);
+            if (!value.empty()) first = value;
+        }
+    Hyl_PutField(first.c_str(), 0);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].field == 0) continue;
+        std::string value = stored_value(columns[i], i < row.size() ? row[i] : std::string());
+        Hyl_PutField(value.c_str(), columns[i].field);
+    }
+}
+
+// Appends rows 1.. to the table open for appending, then closes it, which
+// writes the header with the new record count.  The number appended, or -1
+// when an append failed.
+int append_rows(const std::string& table, const std::vector<Column>& columns,
+                const std::vector<std::vector<std::string>>& rows) {
+    int appended = 0;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        put_row(columns, rows[r]);
+        if (!Hyl_AppendRecord()) {
+            std::fprintf(stderr, "hyl: cannot append record %zu to %s\n", r, table.c_str());
+            Hyl_CloseTable();
+            return -1;
+        }
+        ++appended;
+    }
+    Hyl_CloseTable();
+    return appended;
+}
+
+}  // namespace
+
+int cmd_import(const Args& args) {
+    if (args.size() != 2) return usage_error("usage: hyl import TABLE DATA.csv");
+    std::vector<std::vector<std::string>> rows;
+    if (!read_csv_file(args[1], rows)) return usage_error("cannot read " + args[1]);
     if (rows.empty()) return usage_error(args[1] + ": no header row");
-    struct Column {
-        std::string name;
-        std::string type;
-        int length = 0;
-        int decimals = 0;
-    };
     std::vector<Column> columns;
-    for (const std::string& spec : rows[0]) {
-        Column c;
-        std::vector<std::string> parts;
-        std::stringstream ss(spec);
-        for (std::string part; std::getline(ss, part, ':');) parts.push_back(part);
+    for (const std::string& cell : rows[0]) {
+        std::vector<std::string> parts = split_header_cell(cell);
         if (parts.size() < 3 || parts.size() > 4 || parts[1].size() != 1)
-            return usage_error("bad column '" + spec + "': expected NAME:TYPE:LENGTH[:DECIMALS]");
+            return usage_error("bad column '" + cell + "': expected NAME:TYPE:LENGTH[:DECIMALS]");
+        Column c;
         c.name = hyl::utf8_to_ansi(parts[0]);
         c.type = parts[1];
         c.length = std::atoi(parts[2].c_str());
         c.decimals = parts.size() == 4 ? std::atoi(parts[3].c_str()) : 0;
+        c.field = static_cast<int>(columns.size());
         columns.push_back(c);
     }
     const std::string& table = args[0];
     if (!Hyl_CreateDbf(static_cast<int>(columns.size()), table.c_str()))
         return std::fprintf(stderr, "hyl: cannot create %s\n", table.c_str()), 1;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const Column& c = columns[i];
-        if (!Hyl_CreateNewField(static_cast<int>(i), c.length, c.name.c_str(), c.type.c_str(), c.decimals))
-            return std::fprintf(stderr, "hyl: cannot define field %zu of %s\n", i, table.c_str()), 1;
+    for (const Column& c : columns) {
+        if (!Hyl_CreateNewField(c.field, c.length, c.name.c_str(), c.type.c_str(), c.decimals))
+            return std::fprintf(stderr, "hyl: cannot define field %d of %s\n", c.field, table.c_str()), 1;
     }
     if (!Hyl_OpenTableForAppend(table.c_str()))
         return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
-    int appended = 0;
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const auto& row = rows[r];
-        // Field 0 starts the record; put it even when empty so the buffer clears.
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            std::string value = i < row.size() ? row[i] : std::string();
-            std::string oem = hyl::utf8_to_ansi(value);
-            hyl::ansi_to_oem(oem.data());
-            const Column& c = columns[i];
-            if ((c.type == "N" || c.type == "F") && static_cast<int>(oem.size()) < c.length)
-                oem.insert(0, static_cast<std::size_t>(c.length) - oem.size(), ' ');
-            if (i == 0 && oem.empty()) oem = " ";
-            Hyl_PutField(oem.c_str(), static_cast<int>(i));
-        }
-        if (!Hyl_AppendRecord()) {
-            std::fprintf(stderr, "hyl: cannot append record %zu to %s\n", r, table.c_str());
-            Hyl_CloseTable();
-            return 1;
-        }
-        ++appended;
-    }
-    Hyl_CloseTable();
+    int appended = append_rows(table, columns, rows);
+    if (appended < 0) return 1;
     std::printf("%s: %zu fields, %d records\n", table.c_str(), columns.size(), appended);
+    return 0;
+}
+
+// The header row names the fields to fill, in any order (a NAME:TYPE:... cell
+// counts by its name); fields it leaves out stay blank.  Values are stored in
+// code page 866, as import stores them.
+int cmd_append(const Args& args) {
+    if (args.size() != 2) return usage_error("usage: hyl append TABLE DATA.csv");
+    std::vector<std::vector<std::string>> rows;
+    if (!read_csv_file(args[1], rows)) return usage_error("cannot read " + args[1]);
+    if (rows.empty()) return usage_error(args[1] + ": no header row");
+    const std::string& table = args[0];
+    if (!Hyl_OpenTableForAppend(table.c_str()))
+        return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
+    std::vector<Column> columns;
+    for (const std::string& cell : rows[0]) {
+        std::vector<std::string> parts = split_header_cell(cell);
+        Column c;
+        c.name = hyl::utf8_to_ansi(parts.empty() ? std::string() : parts[0]);
+        c.field = -1;
+        for (int f = 0; f < Hyl_GetQFields(); ++f)
+            if (c.name == Hyl_GetFieldName(f)) c.field = f;
+        if (c.field < 0) {
+            Hyl_CloseTable();
+            return usage_error(table + " has no field named '" + cell + "'");
+        }
+        c.type = Hyl_GetFieldType(c.field);
+        c.length = Hyl_GetFieldLenth(c.field);
+        c.decimals = Hyl_GetFieldQuolity(c.field);
+        columns.push_back(c);
+    }
+    int appended = append_rows(table, columns, rows);
+    if (appended < 0) return 1;
+    std::printf("%s: %d records appended\n", table.c_str(), appended);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 //   hyl info TABLE                   record count, field count, each field
 //   hyl dump TABLE [--csv] [--date FIELD]
 //   hyl import TABLE DATA.csv        create a table from UTF-8 CSV
+//   hyl append TABLE DATA.csv        append UTF-8 CSV rows to a table
 //   hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]
 //   hyl time to-local|to-gmt|from-epoch VALUE
 #include <cstdio>
@@ -18,6 +19,7 @@ void print_usage(std::FILE* out) {
         "  hyl info TABLE\n"
         "  hyl dump TABLE [--csv] [--date FIELD]\n"
         "  hyl import TABLE DATA.csv   (header row: NAME:TYPE:LENGTH[:DECIMALS])\n"
+        "  hyl append TABLE DATA.csv   (header row: field names)\n"
         "  hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]\n"
         "  hyl time to-local|to-gmt|from-epoch VALUE\n",
         out);
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
     if (command == "info") return hyltool::cmd_info(args);
     if (command == "dump") return hyltool::cmd_dump(args);
     if (command == "import") return hyltool::cmd_import(args);
+    if (command == "append") return hyltool::cmd_append(args);
     if (command == "plan") return hyltool::cmd_plan(args);
     if (command == "time") return hyltool::cmd_time(args);
     std::fprintf(stderr, "hyl: unknown command '%s'\n", command.c_str());

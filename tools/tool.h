@@ -12,6 +12,7 @@ using Args = std::vector<std::string>;
 int cmd_info(const Args& args);
 int cmd_dump(const Args& args);
 int cmd_import(const Args& args);
+int cmd_append(const Args& args);
 int cmd_plan(const Args& args);
 int cmd_time(const Args& args);
 
