@@ -88,7 +88,8 @@ struct Entry {
 
 std::vector<std::string> row(const Entry& e) { return {"", e.equipment, e.start, e.object, e.nce, e.end}; }
 
-// The spec's example entry: 2010-03-10 12:00 to 2010-03-12 08:00.
+// An entry from 2010-03-10 12:00 to 2010-03-12 08:00: its period is the
+// whole days 2010-03-10 to 2010-03-12.
 Entry example_entry() { return {"OBJ", "EQU", "952776000", "952934400"}; }
 
 class PlanSearch : public ::testing::Test {
