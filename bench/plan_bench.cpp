@@ -43,7 +43,8 @@ int32_t local_sec(int y, unsigned m, unsigned d, int hh = 0) {
 
 double ole(int y, unsigned m, unsigned d) {
     using namespace std::chrono;
-    return static_cast<double>((sys_days{year{y} / month{m} / day{d}} - sys_days{1899y / December / 30}).count());
+    return static_cast<double>(
+        (sys_days{year{y} / month{m} / day{d}} - sys_days{1899y / December / 30}).count());
 }
 
 struct Query {
@@ -80,15 +81,18 @@ bool make_plan(const std::string& path) {
         const char* name;
         const char* type;
         int length;
-    } fields[] = {{"ID", "N", 6},        {"NCE", "N", 4},      {"NAMEOBJ", "C", 40},
-                  {"NAMEEQU", "C", 60},  {"TIMERZN", "N", 12}, {"TIMERZK", "N", 12}};
+    } fields[] = {{"ID", "N", 6},       {"NCE", "N", 4},      {"NAMEOBJ", "C", 40},
+                  {"NAMEEQU", "C", 60}, {"TIMERZN", "N", 12}, {"TIMERZK", "N", 12}};
     if (!Hyl_CreateDbf(6, path.c_str())) return false;
     for (int i = 0; i < 6; ++i)
         if (!Hyl_CreateNewField(i, fields[i].length, fields[i].name, fields[i].type, 0)) return false;
     if (!Hyl_OpenTableForAppend(path.c_str())) return false;
     std::vector<std::string> objects, equipment;
-    for (int k = 0; k < 37; ++k) objects.push_back(oem("Котельная № " + std::to_string(k + 1) + " (район " + std::to_string(k % 7 + 1) + ")"));
-    for (int k = 0; k < 5; ++k) equipment.push_back(oem("котёл ДКВР-10/13 № " + std::to_string(k + 1) + ", водогрейный контур"));
+    for (int k = 0; k < 37; ++k)
+        objects.push_back(
+            oem("Котельная № " + std::to_string(k + 1) + " (район " + std::to_string(k % 7 + 1) + ")"));
+    for (int k = 0; k < 5; ++k)
+        equipment.push_back(oem("котёл ДКВР-10/13 № " + std::to_string(k + 1) + ", водогрейный контур"));
     unsigned seed = 12345;
     auto next_random = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
     for (int i = 0; i < kRecords; ++i) {
@@ -96,10 +100,11 @@ bool make_plan(const std::string& path) {
         const int32_t start = match ? local_sec(2010, 3, 1 + next_random() % 25, 8)
                                     : local_sec(2011, 1 + next_random() % 12, 1 + next_random() % 25, 8);
         const int32_t end = start + static_cast<int32_t>(next_random() % 4) * 86400 + 9 * 3600;
-        const std::string values[] = {right(std::to_string(i), 6), right("1", 4), objects[i % objects.size()],
-                                      equipment[i % equipment.size()], right(std::to_string(start), 12),
-                                      right(std::to_string(end), 12)};
-        for (int f = 0; f < 6; ++f) Hyl_PutField(values[f].c_str(), f);
+        const std::string values[] = {right(std::to_string(i), 6),      right("1", 4),
+                                      objects[i % objects.size()],      equipment[i % equipment.size()],
+                                      right(std::to_string(start), 12), right(std::to_string(end), 12)};
+        for (int f = 0; f < 6; ++f)
+            Hyl_PutField(values[f].c_str(), f);
         if (!Hyl_AppendRecord()) return false;
     }
     Hyl_CloseTable();
@@ -133,14 +138,16 @@ struct ShpPlan {
 };
 
 unsigned char lower_1251(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDF && c != 0xDA)) return static_cast<unsigned char>(c + 0x20);
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDF && c != 0xDA))
+        return static_cast<unsigned char>(c + 0x20);
     return c;
 }
 
 bool prefix_matches(const char* stored, const char* wanted) {
     if (!*stored) return false;
     for (; *wanted; ++stored, ++wanted)
-        if (lower_1251(static_cast<unsigned char>(*stored)) != lower_1251(static_cast<unsigned char>(*wanted)))
+        if (lower_1251(static_cast<unsigned char>(*stored)) !=
+            lower_1251(static_cast<unsigned char>(*wanted)))
             return false;
     return true;
 }
@@ -149,7 +156,8 @@ bool name_matches(const ShpPlan& p, int record, int field, std::size_t limit, co
     char text[64] = {};
     std::strncpy(text, DBFReadStringAttribute(p.dbf, record, field), limit);
     // shapelib trims the blanks; only the bytes cut at the limit may leave some.
-    for (std::size_t n = std::strlen(text); n > 0 && static_cast<unsigned char>(text[n - 1]) <= 0x20; --n) text[n - 1] = 0;
+    for (std::size_t n = std::strlen(text); n > 0 && static_cast<unsigned char>(text[n - 1]) <= 0x20; --n)
+        text[n - 1] = 0;
     hyl::oem_to_ansi(text);
     return prefix_matches(text, wanted.c_str());
 }
@@ -170,7 +178,9 @@ int shp_next(const ShpPlan& p, const Query& q, int32_t from_sec, int32_t to_sec,
     return -1;
 }
 
-int32_t local_sec_of_date(double date) { return static_cast<int32_t>(std::llround((date - ole(1979, 12, 31)) * 86400.0)); }
+int32_t local_sec_of_date(double date) {
+    return static_cast<int32_t>(std::llround((date - ole(1979, 12, 31)) * 86400.0));
+}
 
 std::vector<int> walk_shapelib(const ShpPlan& p, const Query& q) {
     const int32_t from_sec = local_sec_of_date(q.from), to_sec = local_sec_of_date(q.to);
@@ -245,7 +255,8 @@ int main(int argc, char** argv) {
             status = 1;
         }
 #endif
-        benchmark::RegisterBenchmark((std::string("ours/") + q.name).c_str(), BM_Ours, q)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("ours/") + q.name).c_str(), BM_Ours, q)
+            ->Unit(benchmark::kMillisecond);
 #ifdef HYL_BENCH_SHAPELIB
         benchmark::RegisterBenchmark((std::string("shapelib/") + q.name).c_str(), BM_Shapelib, q)
             ->Unit(benchmark::kMillisecond);

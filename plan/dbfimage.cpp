@@ -28,9 +28,7 @@ int32_t read_le32(const uint8_t* p) {
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
-int16_t read_le16(const uint8_t* p) {
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8));
-}
+int16_t read_le16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8)); }
 
 // The header is always inside the block: the smallest block is 32,769 bytes.
 int32_t header_length(const DbfImage& image) { return read_le16(image.block + 8); }
@@ -127,9 +125,7 @@ int32_t DbfImg_Free(DbfImage& image) {
     return 1;
 }
 
-int32_t DbfImg_GetQRecords(const DbfImage& image) {
-    return image.block ? read_le32(image.block + 4) : 0;
-}
+int32_t DbfImg_GetQRecords(const DbfImage& image) { return image.block ? read_le32(image.block + 4) : 0; }
 
 int32_t DbfImg_GetQFields(const DbfImage& image) {
     return image.block ? (header_length(image) - 32) / 32 : 0;
@@ -149,7 +145,8 @@ int32_t DbfImg_GetFieldLength(const DbfImage& image, int32_t field) {
 int32_t DbfImg_GetFieldOffset(const DbfImage& image, int32_t field) {
     if (field < 0 || field >= DbfImg_GetQFields(image)) return -1;
     int32_t offset = 1;
-    for (int32_t i = 0; i < field; ++i) offset += DbfImg_GetFieldLength(image, i);
+    for (int32_t i = 0; i < field; ++i)
+        offset += DbfImg_GetFieldLength(image, i);
     return offset;
 }
 
@@ -190,8 +187,8 @@ int32_t DbfImg_FindField(const DbfImage& image, const char* name) {
     return -1;
 }
 
-int32_t DbfImg_GetField(const DbfImage& image, int32_t field, int32_t record, char* dst,
-                        int32_t capacity, int32_t terminate) {
+int32_t DbfImg_GetField(const DbfImage& image, int32_t field, int32_t record, char* dst, int32_t capacity,
+                        int32_t terminate) {
     if (!dst || capacity <= 0) return 1;
     const std::string_view bytes = DbfImg_ColumnBytes(image, record, DbfImg_GetColumn(image, field));
     const int32_t n = std::min(static_cast<int32_t>(bytes.size()), capacity);

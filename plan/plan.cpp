@@ -46,9 +46,27 @@ int32_t truncate_count(double value) {
 // taken as in truncating division, so a negative count moves toward zero.
 int64_t day_start(int32_t count) { return static_cast<int64_t>(count) - count % kDay; }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The number a field holds, as LVParseNumberN reads its first 254 bytes,
+// truncated.  Counts are stored right-aligned as plain whole numbers; those
+// are read here directly, anything else goes to the full reading.
 int32_t read_count(std::string_view field) {
-    const auto n = static_cast<int32_t>(field.size() < kNumberBytes ? field.size() : kNumberBytes);
-    return truncate_count(LVParseNumberN(field.data(), n));
+    if (field.size() > static_cast<std::size_t>(kNumberBytes)) field = field.substr(0, kNumberBytes);
+    std::size_t i = 0;
+    while (i < field.size() && field[i] == ' ')
+        ++i;
+    const bool negative = i < field.size() && field[i] == '-';
+    std::size_t p = negative ? i + 1 : i;
+    const std::size_t first_digit = p;
+    int64_t value = 0;
+    while (p < field.size() && is_digit(field[p]) && p - first_digit < 15)
+        value = value * 10 + (field[p++] - '0');
+    const bool plain =
+        p > first_digit &&
+        (p == field.size() || (field[p] != '.' && field[p] != 'e' && field[p] != 'E' && !is_digit(field[p])));
+    if (plain) return truncate_count(static_cast<double>(negative ? -value : value));
+    return truncate_count(LVParseNumberN(field.data(), static_cast<int32_t>(field.size())));
 }
 
 // A stored name as it takes part: its first LIMIT bytes up to a NUL, with
@@ -57,7 +75,8 @@ std::string_view stored_name(std::string_view field, int32_t limit) {
     if (field.size() > static_cast<std::size_t>(limit)) field = field.substr(0, limit);
     if (const void* nul = std::memchr(field.data(), 0, field.size()))
         field = field.substr(0, static_cast<const char*>(nul) - field.data());
-    while (!field.empty() && static_cast<uint8_t>(field.back()) <= 0x20) field.remove_suffix(1);
+    while (!field.empty() && static_cast<uint8_t>(field.back()) <= 0x20)
+        field.remove_suffix(1);
     return field;
 }
 
@@ -90,9 +109,24 @@ struct NamePattern {
             folded[length] = LVLowerTable[static_cast<uint8_t>(name[length])];
     }
 
-    // The stored text, converted to 1251, is not empty and begins with the
-    // pattern (an empty pattern matches every such text).
-    bool matches(std::string_view stored) const {
+    // The stored name (the field's first LIMIT bytes, see stored_name),
+    // converted to 1251, is not empty and begins with the pattern; an empty
+    // pattern matches every such name.
+    bool matches(std::string_view field, int32_t limit) const {
+        if (field.size() > static_cast<std::size_t>(limit)) field = field.substr(0, limit);
+        if (length == 0 || length > field.size()) return matches_trimmed(stored_name(field, limit));
+        const FoldTables& t = fold_tables();
+        for (std::size_t i = 0; i < length; ++i)
+            if (t.folded[static_cast<uint8_t>(field[i])] != folded[i]) return false;
+        // The pattern's bytes matched, so none of them is a NUL.  Unless the
+        // last of them is a blank or control byte, the trimmed name is at
+        // least as long as the pattern, and no trimming need be done.
+        if (static_cast<uint8_t>(field[length - 1]) > 0x20 && t.ansi[static_cast<uint8_t>(field[0])] != 0)
+            return true;
+        return matches_trimmed(stored_name(field, limit));
+    }
+
+    bool matches_trimmed(std::string_view stored) const {
         const FoldTables& t = fold_tables();
         if (stored.empty() || t.ansi[static_cast<uint8_t>(stored[0])] == 0) return false;
         if (stored.size() < length) return false;
@@ -157,10 +191,8 @@ int32_t Plan_GetNextMesplan(const char* object, const char* equipment, double fr
     for (int64_t r64 = first; r64 < count; ++r64) {
         const auto r = static_cast<int32_t>(r64);
         // The tests are independent, so the cheapest goes first.
-        if (!object_pattern.matches(stored_name(DbfImg_ColumnBytes(image, r, columns.object), kObjectBytes)))
-            continue;
-        if (!equipment_pattern.matches(
-                stored_name(DbfImg_ColumnBytes(image, r, columns.equipment), kEquipmentBytes)))
+        if (!object_pattern.matches(DbfImg_ColumnBytes(image, r, columns.object), kObjectBytes)) continue;
+        if (!equipment_pattern.matches(DbfImg_ColumnBytes(image, r, columns.equipment), kEquipmentBytes))
             continue;
         if (read_count(DbfImg_ColumnBytes(image, r, columns.nce)) == 0) continue;
         const int32_t start = read_count(DbfImg_ColumnBytes(image, r, columns.start));

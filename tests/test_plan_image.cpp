@@ -99,7 +99,8 @@ TEST(DbfImgLoad, LengthLimitsAndBlockSize) {
             EXPECT_TRUE(fake.events.empty()) << c.size;
         } else {
             char want[400];
-            std::snprintf(want, sizeof want, ansi(c.message).c_str(), static_cast<long>(c.size), path.c_str());
+            std::snprintf(want, sizeof want, ansi(c.message).c_str(), static_cast<long>(c.size),
+                          path.c_str());
             ASSERT_EQ(fake.boxes().size(), 1u) << c.size;
             EXPECT_EQ(fake.boxes()[0], want);
             EXPECT_EQ(fake.beeps(), 10) << c.size;
@@ -112,13 +113,15 @@ TEST(DbfImgLoad, BytesAfterTheFileAreZeroAndAreOnlyReadOnce) {
     hyltest::TempDir dir;
     const std::string path = dir.path("plan.dbf");
     std::vector<uint8_t> bytes(1000);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + 1);
     hyltest::write_file(path, bytes);
     FakePlatform fake;
     ImageGuard g;
     ASSERT_NE(DbfImg_Load(g.image, path.c_str()), nullptr);
     EXPECT_EQ(std::memcmp(g.image.block, bytes.data(), bytes.size()), 0);
-    for (int32_t i = 1000; i < g.image.block_size; ++i) ASSERT_EQ(g.image.block[i], 0) << i;
+    for (int32_t i = 1000; i < g.image.block_size; ++i)
+        ASSERT_EQ(g.image.block[i], 0) << i;
     // The file changing afterwards changes nothing in the image.
     hyltest::write_file(path, std::vector<uint8_t>(1000, 0xEE));
     EXPECT_EQ(g.image.block[0], bytes[0]);
@@ -203,9 +206,10 @@ TEST_F(DbfImgAccess, RegularTable) {
     struct Find {
         const char* name;
         int32_t field;
-    } finds[] = {{"NCE", 0}, {"nce", 0}, {"nCe", 0}, {"NAMEOBJ", 1}, {"data", 2},
-                 {"NC", -1}, {"NCEX", -1}, {"", -1}, {nullptr, -1}};
-    for (const auto& f : finds) EXPECT_EQ(DbfImg_FindField(image_, f.name), f.field) << (f.name ? f.name : "null");
+    } finds[] = {{"NCE", 0}, {"nce", 0},   {"nCe", 0}, {"NAMEOBJ", 1}, {"data", 2},
+                 {"NC", -1}, {"NCEX", -1}, {"", -1},   {nullptr, -1}};
+    for (const auto& f : finds)
+        EXPECT_EQ(DbfImg_FindField(image_, f.name), f.field) << (f.name ? f.name : "null");
 
     EXPECT_DOUBLE_EQ(DbfImg_GetNumericByName(image_, "NCE", 0), 1500000001.0);
     EXPECT_DOUBLE_EQ(DbfImg_GetNumericByName(image_, "nce", 1), -2.5);
@@ -281,7 +285,7 @@ TEST_F(DbfImgAccess, NothingIsReadOutsideTheBlock) {
         {"negative record length", 5, 129, -24, 3, true},
         {"negative record length, far", 5, 129, -24, 100, false},
         {"long records", 1000, 129, 32767, 2, false},
-        {"header length at the top", 1, 32767, 24, 0, true},   // zero fill, still inside
+        {"header length at the top", 1, 32767, 24, 0, true},  // zero fill, still inside
         {"negative header length", 1, -32000, 24, 0, false},
     };
     for (const auto& c : cases) {
@@ -304,7 +308,8 @@ TEST_F(DbfImgAccess, NothingIsReadOutsideTheBlock) {
     }
     // Fields whose lengths add up beyond the block, in a record that starts inside it.
     std::vector<FieldSpec> wide;
-    for (int i = 0; i < 200; ++i) wide.push_back({"F" + std::to_string(i), 'C', 255});
+    for (int i = 0; i < 200; ++i)
+        wide.push_back({"F" + std::to_string(i), 'C', 255});
     auto bytes = hyltest::dbf_bytes(wide, {});
     hyltest::put_le32(bytes, 4, 3);
     load(bytes);

@@ -74,9 +74,8 @@ std::string oem(const std::string& utf8) {
 std::string ansi1251(const std::string& utf8) { return utf8_to_ansi(utf8); }
 
 // The plan's fields, with an unrelated one in front and not in the usual order.
-const std::vector<FieldSpec> kPlanFields = {{"ID", 'C', 4},       {"NAMEEQU", 'C', 70},
-                                            {"TIMERZN", 'N', 12}, {"NAMEOBJ", 'C', 40},
-                                            {"NCE", 'N', 8},      {"TIMERZK", 'N', 12}};
+const std::vector<FieldSpec> kPlanFields = {{"ID", 'C', 4},       {"NAMEEQU", 'C', 70}, {"TIMERZN", 'N', 12},
+                                            {"NAMEOBJ", 'C', 40}, {"NCE", 'N', 8},      {"TIMERZK", 'N', 12}};
 
 struct Entry {
     std::string object;     // code page 866
@@ -99,7 +98,8 @@ protected:
 
     void write_plan(const std::vector<Entry>& entries) {
         std::vector<std::vector<std::string>> rows;
-        for (const auto& e : entries) rows.push_back(row(e));
+        for (const auto& e : entries)
+            rows.push_back(row(e));
         write_plan_bytes(hyltest::dbf_bytes(kPlanFields, rows));
     }
     void write_plan_bytes(const std::vector<uint8_t>& bytes, const std::string& root = "") {
@@ -136,13 +136,13 @@ TEST_F(PlanSearch, PeriodOfWholeDaysMeetsTheRange) {
         {ole(2010, 3, 13), ole(2010, 3, 20), false},  // the range begins as the period ends
         {ole(2010, 3, 1), ole(2010, 3, 10), false},   // the range ends as the period begins
         {ole(2010, 3, 1), ole(2010, 3, 10, 0, 0, 1), true},
-        {ole(2010, 3, 11), ole(2010, 3, 11), true},   // an empty range inside the period
-        {ole(2010, 3, 20), ole(2010, 3, 1), false},   // a reversed range
-        {0.0, ole(2010, 3, 11), true},                // no date: no lower bound
+        {ole(2010, 3, 11), ole(2010, 3, 11), true},  // an empty range inside the period
+        {ole(2010, 3, 20), ole(2010, 3, 1), false},  // a reversed range
+        {0.0, ole(2010, 3, 11), true},               // no date: no lower bound
         {ole(1975, 1, 1), ole(2010, 3, 11), true},
         {0.0, ole(2010, 3, 10), false},
-        {ole(2010, 3, 1), 0.0, false},                // no date as the end: nothing matches
-        {ole(2010, 3, 1), ole(2040, 1, 1), false},    // beyond the time count
+        {ole(2010, 3, 1), 0.0, false},              // no date as the end: nothing matches
+        {ole(2010, 3, 1), ole(2040, 1, 1), false},  // beyond the time count
     };
     for (const auto& c : cases)
         EXPECT_EQ(next("OBJ", "EQU", c.from, c.to, -1), c.match ? 0 : -1) << c.from << " .. " << c.to;
@@ -165,14 +165,23 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
         int record;
         double date;
     } cases[] = {
-        {"TIMERZN", 0, 40247.0}, {"TIMERZK", 0, 40250.0}, {"timerzk", 0, 40250.0},
-        {"timerzn", 0, 40247.0}, {"TIMERZN", 1, 0.0},     {"TIMERZK", 2, 40250.0},
-        {"TIMERZN", 3, ole(2014, 6, 1)}, {"TIMERZK", 3, ole(2014, 7, 1)},
-        {"", 0, 0.0},     {nullptr, 0, 0.0},       {"NOPE", 0, 0.0},
-        {"TIMERZN", -1, 0.0}, {"TIMERZN", 4, 0.0},  // outside the table
+        {"TIMERZN", 0, 40247.0},
+        {"TIMERZK", 0, 40250.0},
+        {"timerzk", 0, 40250.0},
+        {"timerzn", 0, 40247.0},
+        {"TIMERZN", 1, 0.0},
+        {"TIMERZK", 2, 40250.0},
+        {"TIMERZN", 3, ole(2014, 6, 1)},
+        {"TIMERZK", 3, ole(2014, 7, 1)},
+        {"", 0, 0.0},
+        {nullptr, 0, 0.0},
+        {"NOPE", 0, 0.0},
+        {"TIMERZN", -1, 0.0},
+        {"TIMERZN", 4, 0.0},  // outside the table
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Hyl_pMonZvkGetDate(c.name, c.record), c.date) << (c.name ? c.name : "null") << " " << c.record;
+        EXPECT_EQ(Hyl_pMonZvkGetDate(c.name, c.record), c.date)
+            << (c.name ? c.name : "null") << " " << c.record;
     // The entry ending at 23:59:30 ends with its day: a range from the next midnight misses it.
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 13), ole(2010, 4, 1), 1), -1);
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 12, 23, 59, 59), ole(2010, 4, 1), 1), 2);
@@ -184,9 +193,9 @@ TEST_F(PlanSearch, NceMustBeNonZeroAfterTruncation) {
     struct Case {
         const char* nce;
         bool takes_part;
-    } cases[] = {{"1", true},    {"-1", true},     {"2", true},   {"1e3", true},  {"0", false},
-                 {"0.5", false}, {"-0.5", false},  {"0.999", false}, {"", false}, {"abc", false},
-                 {"1.5", true},  {"9999999", true}};
+    } cases[] = {{"1", true},  {"-1", true},   {"2", true},     {"1e3", true},
+                 {"0", false}, {"0.5", false}, {"-0.5", false}, {"0.999", false},
+                 {"", false},  {"abc", false}, {"1.5", true},   {"9999999", true}};
     std::vector<Entry> entries;
     for (const auto& c : cases) {
         Entry e = example_entry();
@@ -256,10 +265,18 @@ TEST_F(PlanSearch, PreviousIndexAndDeletedRecords) {
     EXPECT_EQ(walk("OBJ", "EQU", from, to), (std::vector<int32_t>{0, 1, 2, 3, 4}));
     struct Case {
         int32_t previous, result;
-    } cases[] = {{-1, 0}, {0, 1}, {3, 4}, {4, -1}, {5, -1}, {1000, -1},
-                 {std::numeric_limits<int32_t>::max(), -1}, {-2, 0}, {-1000, 0},
+    } cases[] = {{-1, 0},
+                 {0, 1},
+                 {3, 4},
+                 {4, -1},
+                 {5, -1},
+                 {1000, -1},
+                 {std::numeric_limits<int32_t>::max(), -1},
+                 {-2, 0},
+                 {-1000, 0},
                  {std::numeric_limits<int32_t>::min(), 0}};
-    for (const auto& c : cases) EXPECT_EQ(next("OBJ", "EQU", from, to, c.previous), c.result) << c.previous;
+    for (const auto& c : cases)
+        EXPECT_EQ(next("OBJ", "EQU", from, to, c.previous), c.result) << c.previous;
 }
 
 TEST_F(PlanSearch, MissingFieldsMeanNoEntryTakesPart) {
@@ -279,7 +296,8 @@ TEST_F(PlanSearch, MissingFieldsMeanNoEntryTakesPart) {
     // Field names in any case.
     std::vector<FieldSpec> lower = kPlanFields;
     for (auto& f : lower)
-        for (char& ch : f.name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (char& ch : f.name)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     write_plan_bytes(hyltest::dbf_bytes(lower, {row(example_entry())}));
     Hyl_pMonZvkFreeResource();
     EXPECT_EQ(next("OBJ", "EQU", 0.0, ole(2030, 1, 1), -1), 0);
@@ -348,13 +366,17 @@ TEST_F(PlanSearch, ImageLivesUntilFreedAndFailedLoadsAreRetried) {
 
 // The lookup as its steps are worded: every field looked up by name, names
 // copied, trimmed and converted, numbers read from copies.
-int32_t reference_search(const char* object, const char* equipment, double from, double to, int32_t previous) {
+int32_t reference_search(const char* object, const char* equipment, double from, double to,
+                         int32_t previous) {
     const int32_t from_sec = Dt_LocalSecFromDate(COleDateTime(from));
     const int32_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
     const DbfImage& image = g_table_image;
-    auto count_of = [&](const char* name, int32_t r) {
-        const double v = DbfImg_GetNumericByName(image, name, r);
-        return static_cast<int64_t>(std::trunc(v));
+    // Out of the 32-bit range a count reads as 0x80000000, as the 32-bit
+    // conversion instruction gives it.
+    auto count_of = [&](const char* name, int32_t r) -> int64_t {
+        const double v = std::trunc(DbfImg_GetNumericByName(image, name, r));
+        if (!(v >= -2147483648.0 && v <= 2147483647.0)) return std::numeric_limits<int32_t>::min();
+        return static_cast<int64_t>(v);
     };
     auto day_start = [](int64_t v) { return v - v % 86400; };
     for (int64_t r = previous < -1 ? 0 : int64_t{previous} + 1; r < DbfImg_GetQRecords(image); ++r) {
@@ -382,24 +404,54 @@ TEST_F(PlanSearch, AgreesWithTheWordForWordLookupOnRandomPlans) {
     const std::string alphabet = std::string("aAbB \t") + std::string(1, '\0') + "\x80\xA0\x81\xA1\xF0\xF1";
     auto random_name = [&](int max) {
         std::string s;
-        for (int i = pick(max + 1); i > 0; --i) s += alphabet[pick(static_cast<int>(alphabet.size()))];
+        for (int i = pick(max + 1); i > 0; --i)
+            s += alphabet[pick(static_cast<int>(alphabet.size()))];
         return s;
     };
     const int64_t base = local_sec(2010, 1, 1);
+    // Mostly plain counts; now and then the other forms a number field may hold.
+    const std::vector<std::string> odd_counts = {"",
+                                                 "0",
+                                                 "-0",
+                                                 "abc",
+                                                 "-",
+                                                 "- 5",
+                                                 ".5",
+                                                 "12.",
+                                                 "1e3",
+                                                 "1.5e3",
+                                                 "-1e9",
+                                                 "-2.5e9",
+                                                 "\t7",
+                                                 "7abc",
+                                                 "x952776000",
+                                                 "99999999999",
+                                                 "-99999999999",
+                                                 "1234567890123456789",
+                                                 std::string("95\0"
+                                                             "2776000",
+                                                             10)};
     auto random_count = [&]() -> std::string {
-        switch (pick(8)) {
-            case 0: return "0";
-            case 1: return "";
-            case 2: return std::to_string(base + pick(400 * 86400)) + ".75";
-            default: return std::to_string(base + pick(400 * 86400));
+        switch (pick(10)) {
+            case 0:
+                return odd_counts[static_cast<std::size_t>(pick(static_cast<int>(odd_counts.size())))];
+            case 1:
+                return std::to_string(base + pick(400 * 86400)) + ".75";
+            case 2:
+                return std::to_string(base + pick(400 * 86400)) + "e0";
+            case 3:
+                return "-" + std::to_string(pick(1000000));
+            default:
+                return std::to_string(base + pick(400 * 86400));
         }
     };
-    const char* nces[] = {"1", "0", "0.5", "-1", "", "3"};
+    const char* nces[] = {"1", "0", "0.5", "-1", "", "3", " 1x", "1e-3", "0.5e1", "abc1"};
     for (int round = 0; round < 20; ++round) {
         std::vector<Entry> entries;
         for (int i = 0; i < 150; ++i)
             entries.push_back({random_name(4) + (pick(3) == 0 ? std::string(35, 'a') : ""), random_name(3),
-                               random_count(), random_count(), nces[pick(6)]});
+                               random_count(), random_count(),
+                               nces[pick(static_cast<int>(std::size(nces)))]});
         write_plan(entries);
         Hyl_pMonZvkFreeResource();
         for (int q = 0; q < 30; ++q) {

@@ -111,9 +111,12 @@ int cmd_plan(const Args& args) {
     std::vector<std::string> positional;
     std::string root, drive;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--root" && i + 1 < args.size()) root = args[++i];
-        else if (args[i] == "--drive" && i + 1 < args.size()) drive = args[++i];
-        else positional.push_back(args[i]);
+        if (args[i] == "--root" && i + 1 < args.size())
+            root = args[++i];
+        else if (args[i] == "--drive" && i + 1 < args.size())
+            drive = args[++i];
+        else
+            positional.push_back(args[i]);
     }
     if (positional.size() != 4) return usage_error(kUsage);
     double from = 0.0, to = 0.0;
@@ -122,7 +125,8 @@ int cmd_plan(const Args& args) {
     char letter = 'X';
     if (!drive.empty()) {
         const char c = drive[0];
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) || (drive.size() > 1 && drive != std::string(1, c) + ":"))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ||
+            (drive.size() > 1 && drive != std::string(1, c) + ":"))
             return usage_error("--drive takes a drive letter");
         letter = c;
         Hyl_SetNDisk(drive.c_str());
