@@ -80,6 +80,8 @@ int32_t open_with_retries(const char* path) {
 DbfImage g_table_image;
 
 uint8_t* DbfImg_Load(DbfImage& image, const char* path) {
+    // Callers load only an empty image; a held block is let go, not leaked.
+    if (image.block) DbfImg_Free(image);
     if (!path) path = "";
     std::memset(image.path, 0, sizeof image.path);
     std::strncpy(image.path, path, kDbfImgPathMax);

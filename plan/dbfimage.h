@@ -42,7 +42,8 @@ extern DbfImage g_table_image;
 // Opens the file (ten attempts, a beep and a 2-second pause after each
 // failed one: the plan may live on a slow network drive), refuses lengths
 // outside 1 .. 14,999,999 and copies the whole file into a new block.  The
-// image must be empty.  Returns the block, or null with no image held.
+// image is expected empty (a held block is released first).  Returns the
+// block, or null with no image held.
 uint8_t* DbfImg_Load(DbfImage& image, const char* path);
 // Releases the block; the lengths become 0, the path stays.  Always 1.
 int32_t DbfImg_Free(DbfImage& image);
