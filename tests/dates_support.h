@@ -70,13 +70,22 @@ inline int64_t wall_seconds(const char* text) {
 // The time count of a local wall-clock time the given hours east of UTC.
 inline int64_t time_of_wall(const char* text, int offset) { return wall_seconds(text) - offset * 3600; }
 
-// The DATE of a wall-clock text (dates from 1899-12-30 on).
-inline double date_of(const char* text) { return (wall_seconds(text) + 25569.0 * 86400.0) / 86400.0; }
+// The DATE of a wall-clock text.  Before 1899-12-30 a DATE is its day
+// counted back, with the time of day still counting forward: -1.25 is
+// 1899-12-29 06:00.
+inline double date_of(const char* text) {
+    const int64_t s = wall_seconds(text) + 25569LL * 86400;
+    const int64_t day = s >= 0 ? s / 86400 : -((-s + 86399) / 86400);
+    const double fraction = static_cast<double>(s - day * 86400) / 86400;
+    return day >= 0 ? day + fraction : day - fraction;
+}
 
 // A DATE as "YYYY-MM-DD HH:MM:SS", rounded to the second, for readable failures.
 inline std::string text_of_date(double date) {
     if (!std::isfinite(date)) return "not a number";
-    time_t t = static_cast<time_t>(std::llround(date * 86400.0) - 25569LL * 86400);
+    const double whole = std::trunc(date);
+    const int64_t s = static_cast<int64_t>(whole) * 86400 + std::llround(std::fabs(date - whole) * 86400.0);
+    time_t t = static_cast<time_t>(s - 25569LL * 86400);
     struct tm tm {};
     gmtime_r(&t, &tm);
     char text[64];

@@ -145,9 +145,19 @@ TEST(DateObject, AssignmentFromTimeCount) {
                 EXPECT_EQ(d.GetYear(), -1);
             }
         }
-        COleDateTime epoch;
-        epoch = int32_t{0};
-        EXPECT_DOUBLE_EQ(epoch.m_dt, 25569.125);
+        COleDateTime d;
+        d = 0;
+        EXPECT_DOUBLE_EQ(d.m_dt, 25569.125);
+        // A wider count is refused past the 32-bit range, not cut short.
+        d = int64_t{4294967296};
+        EXPECT_EQ(d.m_status, COleDateTime::invalid);
+        EXPECT_EQ(d.m_dt, 0.0);
+        d = int64_t{2147483647};
+        EXPECT_EQ(text_of_date(d.m_dt), "2038-01-19 06:14:07");
+        // A double is a DATE, never a time count.
+        d = 40262.5;
+        EXPECT_EQ(d.m_status, COleDateTime::valid);
+        EXPECT_EQ(d.m_dt, 40262.5);
     });
 }
 

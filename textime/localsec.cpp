@@ -120,7 +120,7 @@ COleDateTime& COleDateTime::operator=(double date) {
     return *this;
 }
 
-COleDateTime& COleDateTime::operator=(int32_t time_count) {
+COleDateTime& COleDateTime::SetTimeCount(int32_t time_count) {
     CivilTime local;
     if (time_count < 0 || !platform().utc_to_local(time_count, &local, nullptr)) {
         m_dt = 0.0;

@@ -7,7 +7,9 @@
 // a signed 32-bit count on every platform.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+#include <utility>
 
 namespace hyl {
 
@@ -41,8 +43,13 @@ public:
     COleDateTime& operator=(double date);
     // Breaks the time count down in local time.  Counts outside
     // 0 .. 2,147,483,647 (before 1970-01-01 00:00 UTC, or -1, the failure
-    // value of the conversions) cannot be: invalid.
-    COleDateTime& operator=(int32_t time_count);
+    // value of the conversions) cannot be: invalid.  Any integer type is
+    // taken as it is, so a wider count past 2038 is refused, not cut short.
+    template <std::integral Count>
+    COleDateTime& operator=(Count time_count) {
+        return SetTimeCount(std::in_range<int32_t>(time_count) ? static_cast<int32_t>(time_count) : -1);
+    }
+    COleDateTime& SetTimeCount(int32_t time_count);
     // The DATE of the calendar fields year to second (day of the week and
     // milliseconds play no part); invalid unless they name a real date and
     // time of day in the years 100 to 9999.
@@ -65,9 +72,10 @@ public:
 // the nearest second); false when the DATE lies outside what it can express.
 bool VariantTimeToSystemTime(double date, SystemTime* fields);
 
-// Direction 0: time count to local seconds (0 for no date: 1980 or earlier,
-// or a count outside the range).  Direction 1: local seconds to time count
-// under the zone's rules for that date; -1 when it cannot be expressed.
+// Direction 0 (and any direction but 1): time count to local seconds, 0 for
+// no date (1980 or earlier, or a count outside the range).  Direction 1:
+// local seconds to time count under the zone's rules for that date; -1 when
+// it cannot be expressed.
 // Values below 86,400 (0, a time of day with no day, negative) have no
 // calendar day and all give the no-date moment, 1978-11-30 00:00 local.
 int32_t Dt_ConvertLocalSec(int32_t value, int direction);

@@ -68,7 +68,7 @@ double Dt_DateFromSeconds1970(double seconds) {
     if (seconds > -2147483649.0 && seconds < 2147483648.0)
         date = static_cast<int32_t>(seconds);
     else
-        date = int32_t{-1};
+        date = -1;
     return date.m_dt;
 }
 
