@@ -11,3 +11,5 @@ echo "== hyl info samples/equipment.dbf"
 $hyl info samples/equipment.dbf
 echo "== hyl dump samples/equipment.dbf --csv"
 $hyl dump samples/equipment.dbf --csv
+echo "== hyl plan 'Котельная № 1' котёл 2024-03-01 2024-04-01 --root samples"
+$hyl plan 'Котельная № 1' котёл 2024-03-01 2024-04-01 --root samples

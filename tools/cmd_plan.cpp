@@ -1,9 +1,169 @@
-// The plan search.
+// The plan search: walks every plan entry of an object and a piece of
+// equipment whose period meets a date range, as a host does (previous index
+// -1, then each index returned), and prints each entry's record number,
+// names, first day and the day after its last.
+//
+// The plan lives at the library's built-in Windows path on drive X (or the
+// --drive letter).  Natively, --root DIR names the folder that drive stands
+// for, through the HYL_DRIVE_<LETTER> variable the library looks up.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "hyl.h"
+#include "platform/codepage.h"
 #include "tools/tool.h"
 
 namespace hyltool {
+namespace {
 
-int cmd_plan(const Args&) { return usage_error("the plan search is not available in this build"); }
+constexpr const char* kUsage = "usage: hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]";
+constexpr const char* kPlanPathAfterDrive = ":\\QUV\\HYL_CE\\zmec.dbf";
+
+bool read_number(const std::string& text, std::size_t at, std::size_t digits, int* value) {
+    if (at + digits > text.size()) return false;
+    int v = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// YYYY-MM-DD[THH:MM[:SS]] (a blank may stand for the T) as a local DATE.
+bool parse_iso_date(const std::string& text, double* date) {
+    int y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0;
+    if (!read_number(text, 0, 4, &y) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+        !read_number(text, 5, 2, &m) || !read_number(text, 8, 2, &d))
+        return false;
+    if (text.size() > 10) {
+        if ((text[10] != 'T' && text[10] != ' ') || text.size() < 16 || text[13] != ':' ||
+            !read_number(text, 11, 2, &hh) || !read_number(text, 14, 2, &mm))
+            return false;
+        if (text.size() > 16 && (text.size() != 19 || text[16] != ':' || !read_number(text, 17, 2, &ss)))
+            return false;
+    }
+    using namespace std::chrono;
+    const year_month_day ymd{year{y}, month{static_cast<unsigned>(m)}, day{static_cast<unsigned>(d)}};
+    if (!ymd.ok() || hh > 23 || mm > 59 || ss > 59) return false;
+    const auto days_since = (sys_days{ymd} - sys_days{1899y / December / 30}).count();
+    *date = static_cast<double>(days_since) + (hh * 3600 + mm * 60 + ss) / 86400.0;
+    return true;
+}
+
+struct Hit {
+    int record = 0;
+    double first_day = 0.0;
+    double day_after_last = 0.0;
+    std::string object, equipment;  // UTF-8
+};
+
+// The names of the hits, read from the plan table through the table exports.
+void read_names(const std::string& plan_path, std::vector<Hit>& hits) {
+    if (hits.empty() || !Hyl_OpenTableForRead(plan_path.c_str())) return;
+    int object_field = -1, equipment_field = -1;
+    for (int f = 0; f < Hyl_GetQFields(); ++f) {
+        std::string name = Hyl_GetFieldName(f);
+        for (char& c : name)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (name == "NAMEOBJ" && object_field < 0) object_field = f;
+        if (name == "NAMEEQU" && equipment_field < 0) equipment_field = f;
+    }
+    for (Hit& h : hits) {
+        if (object_field >= 0) h.object = to_utf8(Hyl_GetFieldText(h.record, object_field));
+        if (equipment_field >= 0) h.equipment = to_utf8(Hyl_GetFieldText(h.record, equipment_field));
+    }
+    Hyl_CloseTable();
+}
+
+int display_width(const std::string& utf8) {
+    int width = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80) ++width;
+    return width;
+}
+
+void print_hits(const std::vector<Hit>& hits) {
+    int object_width = 7, equipment_width = 7;  // the headings' own widths
+    for (const Hit& h : hits) {
+        object_width = std::max(object_width, display_width(h.object));
+        equipment_width = std::max(equipment_width, display_width(h.equipment));
+    }
+    auto cell = [](const std::string& text, int width) {
+        return text + std::string(static_cast<std::size_t>(width - display_width(text)), ' ');
+    };
+    std::printf("record  %s  %s  %-19s  %s\n", cell("NAMEOBJ", object_width).c_str(),
+                cell("NAMEEQU", equipment_width).c_str(), "first day", "day after last");
+    for (const Hit& h : hits)
+        std::printf("%6d  %s  %s  %s  %s\n", h.record, cell(h.object, object_width).c_str(),
+                    cell(h.equipment, equipment_width).c_str(), format_local_date(h.first_day).c_str(),
+                    format_local_date(h.day_after_last).c_str());
+}
+
+}  // namespace
+
+int cmd_plan(const Args& args) {
+    std::vector<std::string> positional;
+    std::string root, drive;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--root" && i + 1 < args.size())
+            root = args[++i];
+        else if (args[i] == "--drive" && i + 1 < args.size())
+            drive = args[++i];
+        else
+            positional.push_back(args[i]);
+    }
+    if (positional.size() != 4) return usage_error(kUsage);
+    double from = 0.0, to = 0.0;
+    if (!parse_iso_date(positional[2], &from) || !parse_iso_date(positional[3], &to))
+        return usage_error("dates are YYYY-MM-DD[THH:MM[:SS]]");
+    char letter = 'X';
+    if (!drive.empty()) {
+        const char c = drive[0];
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ||
+            (drive.size() > 1 && drive != std::string(1, c) + ":"))
+            return usage_error("--drive takes a drive letter");
+        letter = c;
+        Hyl_SetNDisk(drive.c_str());
+    }
+    const std::string plan_path = std::string(1, letter) + kPlanPathAfterDrive;
+    if (!root.empty()) {
+#ifdef _WIN32
+        return usage_error("--root is for native builds; on Windows use --drive");
+#else
+        // Checked here so that a mistyped folder fails at once rather than
+        // after the library's twenty seconds of load attempts.
+        const std::filesystem::path file = std::filesystem::path(root) / "QUV" / "HYL_CE" / "zmec.dbf";
+        if (!std::filesystem::is_regular_file(file)) return usage_error("no plan at " + file.string());
+        const char upper = static_cast<char>(letter & ~0x20);
+        setenv((std::string("HYL_DRIVE_") + upper).c_str(), root.c_str(), 1);
+#endif
+    }
+
+    const std::string object = hyl::utf8_to_ansi(positional[0]);
+    const std::string equipment = hyl::utf8_to_ansi(positional[1]);
+    std::vector<Hit> hits;
+    for (int r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, -1); r != -1;
+         r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, r)) {
+        Hit h;
+        h.record = r;
+        h.first_day = Hyl_pMonZvkGetDate("TIMERZN", r);
+        h.day_after_last = Hyl_pMonZvkGetDate("TIMERZK", r);
+        hits.push_back(h);
+    }
+    Hyl_pMonZvkFreeResource();
+    read_names(plan_path, hits);
+    if (hits.empty()) {
+        std::fprintf(stderr, "hyl: no plan entries match\n");
+        return 0;
+    }
+    print_hits(hits);
+    return 0;
+}
 
 }  // namespace hyltool
