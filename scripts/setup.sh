@@ -12,9 +12,9 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install o
 
 packages=(cmake g++ make)
 if [ "$level" = all ]; then
-    packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386
+    packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386 wine64
                locales shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
-               clang libclang-rt-14-dev qemu-user-static)
+               clang libclang-rt-14-dev)
 fi
 
 missing=()

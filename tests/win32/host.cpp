@@ -4,7 +4,7 @@
 // logged there instead of shown, and LC_ALL=ru_RU.UTF-8 so the system's own
 // OEM and ANSI code pages are 866 and 1251.
 //
-//   host.exe DLL_PATH WORK_DIR
+//   host.exe DLL_PATH WORK_DIR [GROUP,GROUP...]
 #include <windows.h>
 
 #include <cstdint>
@@ -127,9 +127,11 @@ int main(int argc, char** argv) {
         std::printf("cannot load %s: error %lu\n", argv[1], GetLastError());
         return 1;
     }
+    // An optional third argument lists the groups to run, separated by commas.
+    std::string wanted = argc > 3 ? std::string(",") + argv[3] + "," : std::string();
     for (const auto& group : host::groups()) {
         check::g_group = group.name;
-        if (argc > 3 && std::strstr(group.name, argv[3]) == nullptr) continue;
+        if (!wanted.empty() && wanted.find(std::string(",") + group.name + ",") == std::string::npos) continue;
         group.run();
     }
     FreeLibrary(host::g_dll);

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs the 32-bit test host against the real hyl.dll under Wine: once in a
+# zone without daylight saving (Europe/Moscow, UTC+3) for every group, and
+# once in a zone with it (Europe/Helsinki) for the date conversions.
+#
+#   tests/win32/run.sh BUILD_DIR     (BUILD_DIR holds hyl.dll and tests/win32/)
+#
+# Messages go to HYL_MESSAGE_LOG, never to the screen; drive X: (the plan's
+# built-in drive) and P: are folders of a scratch directory.
+set -u
+build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
+host="$build/tests/win32/hyl_host_tests.exe"
+for f in "$build/hyl.dll" "$host"; do
+    [ -f "$f" ] || { echo "missing $f"; echo "0 passed, 1 failed"; exit 1; }
+done
+command -v wine >/dev/null || { echo "wine is not installed"; echo "0 passed, 1 failed"; exit 1; }
+
+export WINEPREFIX=${HYL_WINEPREFIX:-$HOME/.cache/hyl-wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The system's OEM and ANSI code pages follow the locale: 866 and 1251.
+export LC_ALL=ru_RU.UTF-8
+# Every Wine process gets its standard streams away from our pipes, so a
+# persistent server never holds them open.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1
+    timeout 120 wineserver -w
+fi
+timeout 10 wineserver -p </dev/null >/dev/null 2>&1
+timeout 120 wine wineboot </dev/null >/dev/null 2>&1
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/x" "$work/p" "$work/files"
+ln -sfn "$work/x" "$WINEPREFIX/dosdevices/x:"
+ln -sfn "$work/p" "$WINEPREFIX/dosdevices/p:"
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+
+passed=0
+failed=0
+run_host() {
+    local zone=$1 groups=$2 out
+    out="$work/out-${zone//\//-}.txt"
+    HYL_MESSAGE_LOG="$work/log.txt" TZ=$zone timeout 900 wine "$host" "$(winpath "$build/hyl.dll")" \
+        "$(winpath "$work/files")" "$groups" </dev/null 2>&1 | tr -d '\r' >"$out"
+    local rc=${PIPESTATUS[0]}
+    grep -v -E '^[0-9]+ passed, [0-9]+ failed$' "$out"
+    local line
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out" | tail -1)
+    if [ -z "$line" ]; then
+        echo "the host did not finish in $zone (exit $rc)"
+        failed=$((failed + 1))
+        return
+    fi
+    echo "$zone: $line"
+    passed=$((passed + ${line%% passed*}))
+    local f=${line#*, }
+    failed=$((failed + ${f%% failed}))
+    [ $rc -eq 0 ] || [ "${f%% failed}" -ne 0 ] || failed=$((failed + 1))
+}
+
+run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,dates,plan"
+run_host Europe/Helsinki "dates"
+timeout 10 wineserver -k >/dev/null 2>&1
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
