@@ -7,7 +7,7 @@ bash scripts/setup.sh all
 jobs=$(nproc)
 
 echo "== native build and unit tests"
-cmake --preset native >/dev/null
+cmake --preset native -DHYL_BUILD_TESTS=ON -DHYL_BUILD_BENCH=ON >/dev/null
 cmake --build --preset native -j"$jobs"
 ctest --preset native -j"$jobs"
 

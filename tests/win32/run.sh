@@ -60,6 +60,25 @@ run_host() {
     [ $rc -eq 0 ] || [ "${f%% failed}" -ne 0 ] || failed=$((failed + 1))
 }
 
+# The example host and the tool, beside the DLL, on the bundled sample.
+run_program() {
+    local what=$1 want=$2
+    shift 2
+    local got
+    got=$(cd "$build" && TZ=Europe/Moscow timeout 300 wine "$@" </dev/null 2>&1 | tr -d '\r')
+    if grep -q "$want" <<<"$got"; then
+        echo "$what: ok"
+        passed=$((passed + 1))
+    else
+        echo "$what: expected '$want', got:"
+        echo "$got"
+        failed=$((failed + 1))
+    fi
+}
+sample=$(winpath "$(cd "$(dirname "$0")/../.." && pwd)/samples/equipment.dbf")
+run_program "example host (linked and loaded)" "loaded: 4 records" "$build/example_host.exe" "$sample"
+run_program "hyl.exe info" "fields: 5" "$build/hyl.exe" info "$sample"
+
 run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,dates,plan"
 run_host Europe/Helsinki "dates"
 timeout 10 wineserver -k >/dev/null 2>&1
