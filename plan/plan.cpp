@@ -73,6 +73,7 @@ int32_t read_count(std::string_view field) {
 // trailing blanks and control bytes dropped.  Still in code page 866.
 std::string_view stored_name(std::string_view field, int32_t limit) {
     if (field.size() > static_cast<std::size_t>(limit)) field = field.substr(0, limit);
+    if (field.empty()) return field;  // an absent field has no bytes at all
     if (const void* nul = std::memchr(field.data(), 0, field.size()))
         field = field.substr(0, static_cast<const char*>(nul) - field.data());
     while (!field.empty() && static_cast<uint8_t>(field.back()) <= 0x20)

@@ -14,6 +14,16 @@ ctest --preset native -j"$jobs"
 echo "== interoperability with other dBASE tools"
 bash tests/interop/run.sh build/native
 
+echo "== the native suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs"
+
+echo "== short fuzz runs (FUZZ_SECONDS each, default 30)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+bash tests/fuzz/run.sh build/fuzz
+
 echo "== 32-bit DLL under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
