@@ -133,8 +133,14 @@ int32_t Dbf_AppendRecord(DbfTable& t, const uint8_t* record) {
     const int32_t count = t.record_count();
     const int64_t position = t.header_length() + static_cast<int64_t>(count) * record_length;
     if (count < 0 || t.header_length() < 32 || position > 0x7FFFFFFF - record_length) return 0;
-    Dbf_CloseFile(t);
-    t.handle = lvv_open(t.path, kModeUpdate, kOpenAttempts);
+    // A table opened for appending already holds its file for writing, with
+    // other writers kept out: appending through that handle leaves no moment
+    // between two records in which another process could take the file.
+    const bool held_for_writing = t.handle != -1 && (t.mode & DbfModeKeepOpen) && (t.mode & DbfModeWrite);
+    if (!held_for_writing) {
+        Dbf_CloseFile(t);
+        t.handle = lvv_open(t.path, kModeUpdate, kOpenAttempts);
+    }
     if (t.handle == -1) {
         LVMessage(0, kAppendOpenFailed, t.path, platform().crt_errno(), static_cast<void*>(&t));
         return 0;
