@@ -87,7 +87,7 @@ int display_width(const std::string& utf8) {
 bool is_numeric_type(const char* type) { return type && (type[0] == 'N' || type[0] == 'F'); }
 
 int open_or_fail(const std::string& path) {
-    if (!Hyl_OpenTableForRead(path.c_str())) {
+    if (!Hyl_OpenTableForRead(library_path(path).c_str())) {
         std::fprintf(stderr, "hyl: cannot open table %s\n", path.c_str());
         return 0;
     }
@@ -258,13 +258,13 @@ int cmd_import(const Args& args) {
         columns.push_back(c);
     }
     const std::string& table = args[0];
-    if (!Hyl_CreateDbf(static_cast<int>(columns.size()), table.c_str()))
+    if (!Hyl_CreateDbf(static_cast<int>(columns.size()), library_path(table).c_str()))
         return std::fprintf(stderr, "hyl: cannot create %s\n", table.c_str()), 1;
     for (const Column& c : columns) {
         if (!Hyl_CreateNewField(c.field, c.length, c.name.c_str(), c.type.c_str(), c.decimals))
             return std::fprintf(stderr, "hyl: cannot define field %d of %s\n", c.field, table.c_str()), 1;
     }
-    if (!Hyl_OpenTableForAppend(table.c_str()))
+    if (!Hyl_OpenTableForAppend(library_path(table).c_str()))
         return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
     int appended = append_rows(table, columns, rows);
     if (appended < 0) return 1;
@@ -281,7 +281,7 @@ int cmd_append(const Args& args) {
     if (!read_csv_file(args[1], rows)) return usage_error("cannot read " + args[1]);
     if (rows.empty()) return usage_error(args[1] + ": no header row");
     const std::string& table = args[0];
-    if (!Hyl_OpenTableForAppend(table.c_str()))
+    if (!Hyl_OpenTableForAppend(library_path(table).c_str()))
         return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
     std::vector<Column> columns;
     for (const std::string& cell : rows[0]) {

@@ -8,6 +8,8 @@
 //   hyl time to-local|to-gmt|from-epoch VALUE
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tools/tool.h"
 
@@ -28,12 +30,13 @@ void print_usage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        print_usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    std::vector<std::string> all = hyltool::utf8_arguments(argc, argv);
+    if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
+        print_usage(all.size() < 2 ? stderr : stdout);
+        return all.size() < 2 ? 2 : 0;
     }
-    hyltool::Args args(argv + 2, argv + argc);
-    std::string command = argv[1];
+    hyltool::Args args(all.begin() + 2, all.end());
+    std::string command = all[1];
     if (command == "info") return hyltool::cmd_info(args);
     if (command == "dump") return hyltool::cmd_dump(args);
     if (command == "import") return hyltool::cmd_import(args);

@@ -17,6 +17,12 @@ int cmd_plan(const Args& args);
 int cmd_time(const Args& args);
 
 std::string to_utf8(const char* ansi);
+// The command line in UTF-8 on every platform (Windows hands programs its
+// ANSI code page otherwise).
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+// A file name from the command line as the library's file calls take it:
+// unchanged natively, in the ANSI code page on Windows.
+std::string library_path(const std::string& utf8);
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_quote(const std::string& field);
 // Splits CSV text into rows of fields (RFC 4180 quoting).
