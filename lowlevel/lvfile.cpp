@@ -54,47 +54,45 @@ int32_t lvv_seek(int32_t handle, int32_t offset, int origin) {
     return platform().file_seek(handle, offset, origin);
 }
 
-int32_t lvv_read(int32_t handle, void* dst, int32_t length) {
+namespace {
+
+// Reads LENGTH bytes in pieces of at most 65535, each through READ_PIECE
+// (destination, piece size, bytes already read); a failed piece is shown
+// with the last path and ends the read with 0.
+template <typename ReadPiece>
+int32_t read_in_pieces(int32_t handle, void* dst, int32_t length, ReadPiece read_piece) {
     if (handle <= 0) {
         LVMessage(kMsgAlarm | 0x10, kBadRead, g_last_path);
         return 0;
     }
     if (length <= 0) return length;
     auto* out = static_cast<char*>(dst);
-    int32_t remaining = length;
-    while (remaining > 0) {
-        uint32_t piece = remaining > static_cast<int32_t>(kMaxPiece) ? kMaxPiece
-                                                                     : static_cast<uint32_t>(remaining);
-        if (platform().file_read(handle, out, piece) == -1) {
+    int32_t done = 0;
+    while (done < length) {
+        const int32_t remaining = length - done;
+        const uint32_t piece = remaining > static_cast<int32_t>(kMaxPiece) ? kMaxPiece
+                                                                           : static_cast<uint32_t>(remaining);
+        if (read_piece(out + done, piece, done) == -1) {
             LVMessage(kMsgAlarm | 0x10, kUnreadable, static_cast<long>(piece), -1, g_last_path);
             return 0;
         }
-        out += piece;
-        remaining -= static_cast<int32_t>(piece);
+        done += static_cast<int32_t>(piece);
     }
     return length;
 }
 
+}  // namespace
+
+int32_t lvv_read(int32_t handle, void* dst, int32_t length) {
+    return read_in_pieces(handle, dst, length, [handle](char* to, uint32_t piece, int32_t) {
+        return platform().file_read(handle, to, piece);
+    });
+}
+
 int32_t lvv_read_at(int32_t handle, int64_t position, void* dst, int32_t length) {
-    if (handle <= 0) {
-        LVMessage(kMsgAlarm | 0x10, kBadRead, g_last_path);
-        return 0;
-    }
-    if (length <= 0) return length;
-    auto* out = static_cast<char*>(dst);
-    int32_t remaining = length;
-    while (remaining > 0) {
-        uint32_t piece = remaining > static_cast<int32_t>(kMaxPiece) ? kMaxPiece
-                                                                     : static_cast<uint32_t>(remaining);
-        if (platform().file_read_at(handle, position, out, piece) == -1) {
-            LVMessage(kMsgAlarm | 0x10, kUnreadable, static_cast<long>(piece), -1, g_last_path);
-            return 0;
-        }
-        out += piece;
-        position += piece;
-        remaining -= static_cast<int32_t>(piece);
-    }
-    return length;
+    return read_in_pieces(handle, dst, length, [handle, position](char* to, uint32_t piece, int32_t done) {
+        return platform().file_read_at(handle, position + done, to, piece);
+    });
 }
 
 int32_t lvv_write(int32_t handle, const void* src, int32_t length) {

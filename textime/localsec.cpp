@@ -42,16 +42,6 @@ constexpr LocalFields kNoDateMoment{1978, 11, 30, 0, 0, 0};
 
 bool in_range(int64_t v, int64_t limit) { return v >= -limit && v <= limit; }
 
-SystemTime to_system_time(const CivilTime& c) {
-    SystemTime st;
-    st.wYear = static_cast<uint16_t>(c.year);
-    st.wMonth = static_cast<uint16_t>(c.month);
-    st.wDay = static_cast<uint16_t>(c.day);
-    st.wHour = static_cast<uint16_t>(c.hour);
-    st.wMinute = static_cast<uint16_t>(c.minute);
-    st.wSecond = static_cast<uint16_t>(c.second);
-    return st;
-}
 
 bool breakdown(const COleDateTime& d, SystemTime* st) {
     return d.m_status == COleDateTime::valid && VariantTimeToSystemTime(d.m_dt, st);
@@ -114,6 +104,17 @@ bool VariantTimeToSystemTime(double date, SystemTime* fields) {
 
 // --- The date object ---------------------------------------------------------
 
+SystemTime Dt_SystemTimeFromCivil(const CivilTime& c) {
+    SystemTime st;
+    st.wYear = static_cast<uint16_t>(c.year);
+    st.wMonth = static_cast<uint16_t>(c.month);
+    st.wDay = static_cast<uint16_t>(c.day);
+    st.wHour = static_cast<uint16_t>(c.hour);
+    st.wMinute = static_cast<uint16_t>(c.minute);
+    st.wSecond = static_cast<uint16_t>(c.second);
+    return st;
+}
+
 COleDateTime& COleDateTime::operator=(double date) {
     m_dt = date;
     m_status = valid;
@@ -127,7 +128,7 @@ COleDateTime& COleDateTime::SetTimeCount(int32_t time_count) {
         m_status = invalid;
         return *this;
     }
-    return *this = to_system_time(local);
+    return *this = Dt_SystemTimeFromCivil(local);
 }
 
 COleDateTime& COleDateTime::operator=(const SystemTime& f) {

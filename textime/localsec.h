@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace hyl {
 
 // The Windows broken-down time: eight unsigned 16-bit fields.
@@ -70,6 +72,9 @@ public:
 
 // A DATE broken down into calendar fields (fractions of a second rounded to
 // the nearest second); false when the DATE lies outside what it can express.
+// Calendar fields as the Windows broken-down time holds them.
+SystemTime Dt_SystemTimeFromCivil(const CivilTime& fields);
+
 bool VariantTimeToSystemTime(double date, SystemTime* fields);
 
 // Direction 0 (and any direction but 1): time count to local seconds, 0 for

@@ -20,16 +20,6 @@ constexpr int kFirstZoneYear = 1601;
 
 CivilTime civil_of(const SystemTime& f) { return {f.wYear, f.wMonth, f.wDay, f.wHour, f.wMinute, f.wSecond}; }
 
-SystemTime fields_of(const CivilTime& c) {
-    SystemTime f;
-    f.wYear = static_cast<uint16_t>(c.year);
-    f.wMonth = static_cast<uint16_t>(c.month);
-    f.wDay = static_cast<uint16_t>(c.day);
-    f.wHour = static_cast<uint16_t>(c.hour);
-    f.wMinute = static_cast<uint16_t>(c.minute);
-    f.wSecond = static_cast<uint16_t>(c.second);
-    return f;
-}
 
 // The DATE of calendar fields, 0.0 when they are none.
 double date_of(const SystemTime& fields) {
@@ -47,7 +37,7 @@ double Dt_GmtToLocal(double gmt) {
     if (!platform().utc_to_local(Dt_SecondsFromCivil(utc), &local, nullptr) || local.year < kFirstZoneYear ||
         local.year > 9999)
         return 0.0;
-    return date_of(fields_of(local));
+    return date_of(Dt_SystemTimeFromCivil(local));
 }
 
 double Dt_LocalToGmt(double local) {
