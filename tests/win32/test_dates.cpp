@@ -21,12 +21,6 @@ namespace host {
 namespace {
 
 using Convert = double(__stdcall*)(double);
-using CreateDbf = int(__stdcall*)(int, const char*);
-using CreateNewField = int(__stdcall*)(int, int, const char*, const char*, int);
-using OpenTable = int(__stdcall*)(const char*);
-using NoArgs = int(__stdcall*)();
-using PutField = int(__stdcall*)(const char*, int);
-using FieldDate = double(__stdcall*)(int, int);
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* kNoResult = "1899-12-30 00:00:00";  // DATE 0.0
@@ -331,15 +325,16 @@ std::vector<TextCase> today_text_cases() {
 }
 
 void field_dates() {
-    CreateDbf create = fn<CreateDbf>("_Hyl_CreateDbf@8");
-    CreateNewField define = fn<CreateNewField>("_Hyl_CreateNewField@20");
-    OpenTable open_read = fn<OpenTable>("_Hyl_OpenTableForRead@4");
-    OpenTable open_append = fn<OpenTable>("_Hyl_OpenTableForAppend@4");
-    NoArgs close = fn<NoArgs>("_Hyl_CloseTable@0");
-    NoArgs append = fn<NoArgs>("_Hyl_AppendRecord@0");
-    NoArgs records = fn<NoArgs>("_Hyl_GetQRecords@0");
-    PutField put = fn<PutField>("_Hyl_PutField@8");
-    FieldDate field_date = fn<FieldDate>("_Hyl_GetFieldDate@8");
+    const TableApi api;
+    auto create = api.create;
+    auto define = api.define;
+    auto open_read = api.open_read;
+    auto open_append = api.open_append;
+    auto close = api.close;
+    auto append = api.append;
+    auto records = api.records;
+    auto put = api.put;
+    auto field_date = api.field_date;
 
     clear_log();
     std::vector<TextCase> cases = fixed_text_cases();

@@ -16,22 +16,11 @@
 namespace host {
 namespace {
 
-using CreateDbf = int(__stdcall*)(int, const char*);
-using CreateNewField = int(__stdcall*)(int, int, const char*, const char*, int);
-using OpenTable = int(__stdcall*)(const char*);
-using NoArgs = int(__stdcall*)();
-using PutField = int(__stdcall*)(const char*, int);
 using SetNDisk = void(__stdcall*)(const char*);
 using NextMesplan = int(__stdcall*)(const char*, const char*, double, double, int);
 using PlanDate = double(__stdcall*)(const char*, int);
 
-struct Api {
-    CreateDbf create = fn<CreateDbf>("_Hyl_CreateDbf@8");
-    CreateNewField define = fn<CreateNewField>("_Hyl_CreateNewField@20");
-    OpenTable open_append = fn<OpenTable>("_Hyl_OpenTableForAppend@4");
-    NoArgs close = fn<NoArgs>("_Hyl_CloseTable@0");
-    NoArgs append = fn<NoArgs>("_Hyl_AppendRecord@0");
-    PutField put = fn<PutField>("_Hyl_PutField@8");
+struct Api : TableApi {
     SetNDisk set_drive = fn<SetNDisk>("_Hyl_SetNDisk@4");
     NextMesplan next = fn<NextMesplan>("_Hyl_pMonZvkGetNextMesplan@28");
     PlanDate date = fn<PlanDate>("_Hyl_pMonZvkGetDate@8");
