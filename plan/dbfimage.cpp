@@ -158,6 +158,15 @@ const uint8_t* DbfImg_GetRecordPtr(const DbfImage& image, int32_t record) {
     return within_block(image, position, 1) ? image.block + position : nullptr;
 }
 
+int32_t DbfImg_RecordsWithin(const DbfImage& image) {
+    const int32_t count = DbfImg_GetQRecords(image);
+    const int64_t length = image.block ? record_length(image) : 0;
+    if (count <= 0 || length < 1) return 0;
+    const int64_t room = static_cast<int64_t>(image.block_size) - header_length(image);
+    if (room <= 0) return 0;
+    return static_cast<int32_t>(std::min<int64_t>(count, (room + length - 1) / length));
+}
+
 DbfImgColumn DbfImg_GetColumn(const DbfImage& image, int32_t field) {
     DbfImgColumn column;
     column.offset = DbfImg_GetFieldOffset(image, field);

@@ -83,6 +83,10 @@ struct DbfImgColumn {
     int32_t length = 0;
 };
 DbfImgColumn DbfImg_GetColumn(const DbfImage& image, int32_t field);
+// How many of the counted records can hold anything: those that begin inside
+// the block.  The rest read as empty whatever the header claims, and a
+// record length below 1 leaves no room for a field at all.
+int32_t DbfImg_RecordsWithin(const DbfImage& image);
 // The column's bytes in a record, empty when they would lie outside the block.
 std::string_view DbfImg_ColumnBytes(const DbfImage& image, int32_t record, DbfImgColumn column);
 

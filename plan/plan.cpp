@@ -181,7 +181,9 @@ int32_t Plan_GetNextMesplan(const char* object, const char* equipment, double fr
     const int32_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
     if (!g_table_image.block && !load_plan()) return -1;
     const DbfImage& image = g_table_image;
-    const int32_t count = DbfImg_GetQRecords(image);
+    // A header may claim billions of records; only those inside the image
+    // can match, so a broken plan costs no more than a sound one.
+    const int32_t count = DbfImg_RecordsWithin(image);
     PlanColumns columns;
     if (!find_plan_columns(image, &columns)) return -1;
     const NamePattern object_pattern(object);

@@ -481,3 +481,27 @@ TEST_F(PlanSearch, AgreesWithTheWordForWordLookupOnRandomPlans) {
 }
 
 }  // namespace
+
+TEST_F(PlanSearch, ClaimedRecordsBeyondTheImageCostNothingAndMatchNothing) {
+    write_plan(std::vector<Entry>(3, example_entry()));
+    auto bytes = hyltest::read_file(dir_.path(kPlanRelative));
+    const double from = ole(2010, 1, 1), to = ole(2011, 1, 1);
+    struct Case {
+        uint32_t count;
+        int record_length;  // -1: as written
+        std::vector<int32_t> hits;
+    } cases[] = {
+        {0x7FFFFFFF, -1, {0, 1, 2}},  // every search would otherwise scan two billion records
+        {0xFFFFFFFF, -1, {}},         // a negative count holds no records
+        {0x7FFFFFFF, 0, {}},          // no room for a field in a record
+        {3, -7, {}},
+    };
+    for (const auto& c : cases) {
+        auto broken = bytes;
+        for (int i = 0; i < 4; ++i) broken[4 + i] = static_cast<uint8_t>(c.count >> (8 * i));
+        if (c.record_length >= -100 && c.record_length != -1) hyltest::put_le16(broken, 10, c.record_length);
+        write_plan_bytes(broken);
+        Hyl_pMonZvkFreeResource();
+        EXPECT_EQ(walk("OBJ", "EQU", from, to), c.hits) << c.count << " " << c.record_length;
+    }
+}
