@@ -113,6 +113,7 @@ int64_t fake_now() {
 // Sharing violations report error 32 through the last-error operation.
 static int32_t fake_open_with_error(const char* path, int32_t flags) {
     auto* f = FakePlatform::current;
+    if (f->should_fail(Op::kShare)) f->busy_opens = 20;  // every attempt of this open
     bool busy = f->busy_opens > 0;
     int32_t h = fake_open(path, flags);
     if (h == -1 && busy) g_last_error_override = hyl::kErrorSharingViolation;

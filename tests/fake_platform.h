@@ -20,7 +20,9 @@ struct UiEvent {
 };
 
 // Which operation a fault-injection count covers.
-enum class Op { kOpen, kCreate, kRead, kReadAt, kWrite, kSeek, kAlloc, kSetSize };
+// kShare: from the n-th open on, the file is held by another process for
+// all the attempts of that open (sharing violations).
+enum class Op { kOpen, kCreate, kRead, kReadAt, kWrite, kSeek, kAlloc, kSetSize, kShare };
 
 class FakePlatform {
 public:

@@ -73,10 +73,12 @@ Outcome create_and_fill(const std::string& path) {
 
 TEST(FaultInjection, CreateDefineAppendClose) {
     const std::vector<std::vector<Op>> kinds = {
-        {Op::kOpen}, {Op::kCreate}, {Op::kWrite}, {Op::kSeek}, {Op::kAlloc}, {Op::kRead}, {Op::kSetSize},
+        {Op::kOpen}, {Op::kCreate}, {Op::kWrite}, {Op::kSeek}, {Op::kAlloc}, {Op::kRead},
+        {Op::kShare},
     };
     int runs = 0, fired = 0;
     for (const auto& kind : kinds) {
+        const int fired_before = fired;
         for (bool short_write : {false, true}) {
             if (short_write && kind[0] != Op::kWrite) continue;
             for (int n = 1; n < 60; ++n) {
@@ -116,6 +118,7 @@ TEST(FaultInjection, CreateDefineAppendClose) {
                 frame_unload();
             }
         }
+        EXPECT_GT(fired, fired_before) << "no fault of kind " << int(kind[0]) << " fired";
     }
     frame_load();
     EXPECT_GT(fired, 20);
@@ -132,7 +135,7 @@ TEST(FaultInjection, OpenReadClose) {
         frame_unload();
     }
     const auto before = hyltest::read_file(path);
-    for (Op kind : {Op::kOpen, Op::kRead, Op::kReadAt, Op::kSeek, Op::kAlloc}) {
+    for (Op kind : {Op::kOpen, Op::kRead, Op::kReadAt, Op::kSeek, Op::kAlloc, Op::kShare}) {
         for (int n = 1; n < 30; ++n) {
             frame_load();
             bool hit;
