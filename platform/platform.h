@@ -65,8 +65,16 @@ struct PlatformOps {
     // Reads at an absolute position without a separate seek; -1 on failure.
     int32_t (*file_read_at)(int32_t handle, int64_t position, void* dst, uint32_t count);
     int32_t (*file_write)(int32_t handle, const void* src, uint32_t count);
+    // Writes at an absolute position without a separate seek; -1 on failure.
+    int32_t (*file_write_at)(int32_t handle, int64_t position, const void* src, uint32_t count);
     int32_t (*file_seek)(int32_t handle, int32_t offset, int origin);
     void (*file_close)(int32_t handle);
+    // The length of an open file in bytes; -1 on failure.
+    int64_t (*file_length)(int32_t handle);
+    // Sets an open file's length (cutting it or extending it with zeros); 1 done, 0 not.
+    int (*file_set_length)(int32_t handle, int64_t length);
+    // Puts what was written to an open file on the disk before answering; 1 done, 0 not.
+    int (*file_sync)(int32_t handle);
     // The system's error code of the last failed file call (32: sharing violation).
     int32_t (*last_error)();
     // Sets a closed file's length through the run-time library; 1 done, 0 not.

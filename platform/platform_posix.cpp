@@ -189,6 +189,22 @@ int32_t posix_write(int32_t h, const void* src, uint32_t count) {
     return static_cast<int32_t>(done);
 }
 
+int32_t posix_write_at(int32_t h, int64_t position, const void* src, uint32_t count) {
+    if (position < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    const char* p = static_cast<const char*>(src);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(h, p + done, count - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return done ? static_cast<int32_t>(done) : -1;
+        done += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(done);
+}
+
 int32_t posix_seek(int32_t h, int32_t offset, int origin) {
     int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
     off_t r = ::lseek(h, offset, whence);
@@ -197,6 +213,17 @@ int32_t posix_seek(int32_t h, int32_t offset, int origin) {
 }
 
 void posix_close(int32_t h) { ::close(h); }
+
+int64_t posix_length(int32_t h) {
+    struct stat st {};
+    return fstat(h, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+int posix_set_length(int32_t h, int64_t length) {
+    return length >= 0 && ::ftruncate(h, static_cast<off_t>(length)) == 0;
+}
+
+int posix_sync(int32_t h) { return ::fsync(h) == 0; }
 
 int32_t posix_last_error() { return g_last_error; }
 
@@ -310,11 +337,32 @@ bool posix_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
 }
 
 constexpr PlatformOps kPosixOps = {
-    posix_open,         posix_create,      posix_read,     posix_read_at,  posix_write,
-    posix_seek,         posix_close,       posix_last_error, posix_set_file_size,
-    posix_crt_errno,    posix_message_box, posix_screen_line, posix_beep,   posix_key_down,
-    posix_sleep_ms,     posix_mem_alloc,   posix_mem_lock, posix_mem_unlock, posix_mem_free,
-    posix_now,          posix_utc_to_local, posix_local_to_utc,
+    .file_open = posix_open,
+    .file_create = posix_create,
+    .file_read = posix_read,
+    .file_read_at = posix_read_at,
+    .file_write = posix_write,
+    .file_write_at = posix_write_at,
+    .file_seek = posix_seek,
+    .file_close = posix_close,
+    .file_length = posix_length,
+    .file_set_length = posix_set_length,
+    .file_sync = posix_sync,
+    .last_error = posix_last_error,
+    .set_file_size = posix_set_file_size,
+    .crt_errno = posix_crt_errno,
+    .message_box = posix_message_box,
+    .screen_line = posix_screen_line,
+    .beep = posix_beep,
+    .key_down = posix_key_down,
+    .sleep_ms = posix_sleep_ms,
+    .mem_alloc = posix_mem_alloc,
+    .mem_lock = posix_mem_lock,
+    .mem_unlock = posix_mem_unlock,
+    .mem_free = posix_mem_free,
+    .now = posix_now,
+    .utc_to_local = posix_utc_to_local,
+    .local_to_utc = posix_local_to_utc,
 };
 
 }  // namespace

@@ -35,14 +35,16 @@ int32_t win_read(int32_t h, void* dst, uint32_t count) {
     return n == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<int32_t>(n);
 }
 
+// The handles of the 16-bit-style calls are the system's file handles.
+HANDLE file_of(int32_t h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
+
 int32_t win_read_at(int32_t h, int64_t position, void* dst, uint32_t count) {
     if (position < 0) return -1;
     OVERLAPPED ov{};
     ov.Offset = static_cast<DWORD>(position & 0xFFFFFFFF);
     ov.OffsetHigh = static_cast<DWORD>(position >> 32);
     DWORD got = 0;
-    HANDLE file = reinterpret_cast<HANDLE>(static_cast<intptr_t>(h));
-    if (!ReadFile(file, dst, count, &got, &ov)) {
+    if (!ReadFile(file_of(h), dst, count, &got, &ov)) {
         if (GetLastError() == ERROR_HANDLE_EOF) return 0;
         return -1;
     }
@@ -54,11 +56,39 @@ int32_t win_write(int32_t h, const void* src, uint32_t count) {
     return n == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<int32_t>(n);
 }
 
+int32_t win_write_at(int32_t h, int64_t position, const void* src, uint32_t count) {
+    if (position < 0) return -1;
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(position & 0xFFFFFFFF);
+    ov.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD put = 0;
+    if (!WriteFile(file_of(h), src, count, &put, &ov)) return -1;
+    return static_cast<int32_t>(put);
+}
+
 int32_t win_seek(int32_t h, int32_t offset, int origin) {
     return _llseek(static_cast<HFILE>(h), offset, origin);
 }
 
 void win_close(int32_t h) { _lclose(static_cast<HFILE>(h)); }
+
+int64_t win_length(int32_t h) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file_of(h), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
+}
+
+int win_set_length(int32_t h, int64_t length) {
+    if (length < 0) return 0;
+    // Through the handle's own position, which is put back afterwards.
+    LARGE_INTEGER here{}, zero{}, to{};
+    to.QuadPart = length;
+    if (!SetFilePointerEx(file_of(h), zero, &here, FILE_CURRENT)) return 0;
+    const bool ok = SetFilePointerEx(file_of(h), to, nullptr, FILE_BEGIN) && SetEndOfFile(file_of(h));
+    SetFilePointerEx(file_of(h), here, nullptr, FILE_BEGIN);
+    return ok;
+}
+
+int win_sync(int32_t h) { return FlushFileBuffers(file_of(h)) != 0; }
 
 int32_t win_last_error() { return static_cast<int32_t>(GetLastError()); }
 
@@ -178,11 +208,32 @@ bool win_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
 }
 
 constexpr PlatformOps kWin32Ops = {
-    win_open,       win_create,        win_read,        win_read_at,    win_write,
-    win_seek,       win_close,         win_last_error,  win_set_file_size,
-    win_crt_errno,  win_message_box,   win_screen_line, win_beep,       win_key_down,
-    win_sleep_ms,   win_mem_alloc,     win_mem_lock,    win_mem_unlock, win_mem_free,
-    win_now,        win_utc_to_local,  win_local_to_utc,
+    .file_open = win_open,
+    .file_create = win_create,
+    .file_read = win_read,
+    .file_read_at = win_read_at,
+    .file_write = win_write,
+    .file_write_at = win_write_at,
+    .file_seek = win_seek,
+    .file_close = win_close,
+    .file_length = win_length,
+    .file_set_length = win_set_length,
+    .file_sync = win_sync,
+    .last_error = win_last_error,
+    .set_file_size = win_set_file_size,
+    .crt_errno = win_crt_errno,
+    .message_box = win_message_box,
+    .screen_line = win_screen_line,
+    .beep = win_beep,
+    .key_down = win_key_down,
+    .sleep_ms = win_sleep_ms,
+    .mem_alloc = win_mem_alloc,
+    .mem_lock = win_mem_lock,
+    .mem_unlock = win_mem_unlock,
+    .mem_free = win_mem_free,
+    .now = win_now,
+    .utc_to_local = win_utc_to_local,
+    .local_to_utc = win_local_to_utc,
 };
 
 }  // namespace

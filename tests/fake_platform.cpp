@@ -75,6 +75,26 @@ int32_t fake_write(int32_t h, const void* src, uint32_t n) {
     return real().file_write(h, src, n);
 }
 
+int32_t fake_write_at(int32_t h, int64_t pos, const void* src, uint32_t n) {
+    auto* f = FakePlatform::current;
+    if (f->should_fail(Op::kWrite)) {
+        if (f->short_write_ && n > 1) return real().file_write_at(h, pos, src, n / 2);
+        errno = ENOSPC;
+        return -1;
+    }
+    return real().file_write_at(h, pos, src, n);
+}
+
+int fake_set_length(int32_t h, int64_t length) {
+    if (FakePlatform::current->should_fail(Op::kSetSize)) return 0;
+    return real().file_set_length(h, length);
+}
+
+int fake_sync(int32_t h) {
+    if (FakePlatform::current->should_fail(Op::kSync)) return 0;
+    return real().file_sync(h);
+}
+
 int32_t fake_seek(int32_t h, int32_t off, int origin) {
     if (FakePlatform::current->should_fail(Op::kSeek)) return -1;
     return real().file_seek(h, off, origin);
@@ -128,6 +148,9 @@ FakePlatform::FakePlatform() {
     ops.file_read = fake_read;
     ops.file_read_at = fake_read_at;
     ops.file_write = fake_write;
+    ops.file_write_at = fake_write_at;
+    ops.file_set_length = fake_set_length;
+    ops.file_sync = fake_sync;
     ops.file_seek = fake_seek;
     ops.last_error = fake_last_error;
     ops.set_file_size = fake_set_size;

@@ -19,10 +19,11 @@ struct UiEvent {
     uint32_t ms = 0;
 };
 
-// Which operation a fault-injection count covers.
+// Which operation a fault-injection count covers (kWrite: positioned writes too;
+// kSetSize: setting a length by path or through a handle).
 // kShare: from the n-th open on, the file is held by another process for
 // all the attempts of that open (sharing violations).
-enum class Op { kOpen, kCreate, kRead, kReadAt, kWrite, kSeek, kAlloc, kSetSize, kShare };
+enum class Op { kOpen, kCreate, kRead, kReadAt, kWrite, kSeek, kAlloc, kSetSize, kShare, kSync };
 
 class FakePlatform {
 public:
