@@ -2,7 +2,8 @@
 # Installs what hyl's build and tests need on a Debian machine (as root),
 # skipping whatever is already there.
 #
-#   scripts/setup.sh native   compiler and CMake: enough for the library and tool
+#   scripts/setup.sh native   compiler, CMake and the tool's header-only libraries:
+#                             enough for the library and tool
 #   scripts/setup.sh all      also GoogleTest, Google Benchmark, mingw-w64,
 #                             Wine (32-bit), the peer dBASE tools, the locale
 set -euo pipefail
@@ -10,7 +11,7 @@ level=${1:-all}
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-packages=(cmake g++ make)
+packages=(cmake g++ make libcli11-dev nlohmann-json3-dev)
 if [ "$level" = all ]; then
     packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386 wine64
                locales shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf

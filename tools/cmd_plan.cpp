@@ -6,11 +6,14 @@
 // The plan lives at the library's built-in Windows path on drive X (or the
 // --drive letter).  Natively, --root DIR names the folder that drive stands
 // for, through the HYL_DRIVE_<LETTER> variable the library looks up.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,6 @@
 namespace hyltool {
 namespace {
 
-constexpr const char* kUsage = "usage: hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]";
 constexpr const char* kPlanPathAfterDrive = ":\\QUV\\HYL_CE\\zmec.dbf";
 
 bool read_number(const std::string& text, std::size_t at, std::size_t digits, int* value) {
@@ -81,13 +83,6 @@ void read_names(const std::string& plan_path, std::vector<Hit>& hits) {
     Hyl_CloseTable();
 }
 
-int display_width(const std::string& utf8) {
-    int width = 0;
-    for (unsigned char c : utf8)
-        if ((c & 0xC0) != 0x80) ++width;
-    return width;
-}
-
 void print_hits(const std::vector<Hit>& hits) {
     int object_width = 7, equipment_width = 7;  // the headings' own widths
     for (const Hit& h : hits) {
@@ -105,48 +100,41 @@ void print_hits(const std::vector<Hit>& hits) {
                     format_local_date(h.day_after_last).c_str());
 }
 
-}  // namespace
+struct PlanOptions {
+    std::string object, equipment, from, to, root, drive;
+};
 
-int cmd_plan(const Args& args) {
-    std::vector<std::string> positional;
-    std::string root, drive;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--root" && i + 1 < args.size())
-            root = args[++i];
-        else if (args[i] == "--drive" && i + 1 < args.size())
-            drive = args[++i];
-        else
-            positional.push_back(args[i]);
-    }
-    if (positional.size() != 4) return usage_error(kUsage);
+int run_plan(const PlanOptions& o) {
+    const std::string& root = o.root;
+    const std::string& drive = o.drive;
     double from = 0.0, to = 0.0;
-    if (!parse_iso_date(positional[2], &from) || !parse_iso_date(positional[3], &to))
-        return usage_error("dates are YYYY-MM-DD[THH:MM[:SS]]");
+    if (!parse_iso_date(o.from, &from) || !parse_iso_date(o.to, &to))
+        return usage_error("plan", "dates are YYYY-MM-DD[THH:MM[:SS]]");
     char letter = 'X';
     if (!drive.empty()) {
         const char c = drive[0];
         if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ||
             (drive.size() > 1 && drive != std::string(1, c) + ":"))
-            return usage_error("--drive takes a drive letter");
+            return usage_error("plan", "--drive takes a drive letter");
         letter = c;
         Hyl_SetNDisk(drive.c_str());
     }
     const std::string plan_path = std::string(1, letter) + kPlanPathAfterDrive;
     if (!root.empty()) {
 #ifdef _WIN32
-        return usage_error("--root is for native builds; on Windows use --drive");
+        return usage_error("plan", "--root is for native builds; on Windows use --drive");
 #else
         // Checked here so that a mistyped folder fails at once rather than
         // after the library's twenty seconds of load attempts.
         const std::filesystem::path file = std::filesystem::path(root) / "QUV" / "HYL_CE" / "zmec.dbf";
-        if (!std::filesystem::is_regular_file(file)) return usage_error("no plan at " + file.string());
+        if (!std::filesystem::is_regular_file(file)) return usage_error("plan", "no plan at " + file.string());
         const char upper = static_cast<char>(letter & ~0x20);
         setenv((std::string("HYL_DRIVE_") + upper).c_str(), root.c_str(), 1);
 #endif
     }
 
-    const std::string object = hyl::utf8_to_ansi(positional[0]);
-    const std::string equipment = hyl::utf8_to_ansi(positional[1]);
+    const std::string object = hyl::utf8_to_ansi(o.object);
+    const std::string equipment = hyl::utf8_to_ansi(o.equipment);
     std::vector<Hit> hits;
     for (int r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, -1); r != -1;
          r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, r)) {
@@ -164,6 +152,23 @@ int cmd_plan(const Args& args) {
     }
     print_hits(hits);
     return 0;
+}
+
+}  // namespace
+
+void add_plan_command(CLI::App& app) {
+    auto o = std::make_shared<PlanOptions>();
+    CLI::App* cmd = app.add_subcommand("plan", "Walk the monthly plan's entries that meet a date range");
+    cmd->footer("OBJECT and EQUIPMENT match by prefix without regard to case (\"\" matches every entry);\n"
+                "FROM and TO are local YYYY-MM-DD[THH:MM[:SS]].  The plan is read from the library's\n"
+                "built-in path X:\\QUV\\HYL_CE\\zmec.dbf.");
+    cmd->add_option("OBJECT", o->object, "object name, or its beginning")->required();
+    cmd->add_option("EQUIPMENT", o->equipment, "equipment name, or its beginning")->required();
+    cmd->add_option("FROM", o->from, "start of the range")->required();
+    cmd->add_option("TO", o->to, "end of the range")->required();
+    cmd->add_option("--root", o->root, "the folder the plan's drive stands for (native builds)")->type_name("DIR");
+    cmd->add_option("--drive", o->drive, "the plan's drive letter instead of X")->type_name("LETTER");
+    cmd->callback([o] { set_exit_status(run_plan(*o)); });
 }
 
 }  // namespace hyltool

@@ -7,10 +7,13 @@
 // VALUE of the first two is an ISO 8601 date and time (2010-07-25T12:00:00,
 // seconds or the whole time may be left out; a space may stand for the T) or
 // a DATE number (40384.5).  Natively the zone is TZ's.
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "hyl.h"
 #include "tools/tool.h"
@@ -80,23 +83,22 @@ std::string format_local_date(double date) {
     return text;
 }
 
-int cmd_time(const Args& args) {
-    static const char kUsage[] = "usage: hyl time to-local|to-gmt|from-epoch VALUE";
-    if (args.size() != 2) return usage_error(kUsage);
-    const std::string& how = args[0];
-    const std::string& value = args[1];
+namespace {
+
+int run_time(const std::string& how, const std::string& value) {
     double result = 0.0;
     if (how == "to-local" || how == "to-gmt") {
         double date = 0.0;
         if (!parse_iso(value, how == "to-local", &date) && !parse_number(value, &date))
-            return usage_error("not a date and time: " + value + " (YYYY-MM-DDTHH:MM:SS or a DATE number)");
+            return usage_error("time", "not a date and time: " + value +
+                                           " (YYYY-MM-DDTHH:MM:SS or a DATE number)");
         result = how == "to-local" ? GMT_To_Local(date) : Local_To_GMT(date);
     } else if (how == "from-epoch") {
         double seconds = 0.0;
-        if (!parse_number(value, &seconds)) return usage_error("not a number of seconds: " + value);
+        if (!parse_number(value, &seconds)) return usage_error("time", "not a number of seconds: " + value);
         result = Hyl_GetDateByNsecFrom1970(seconds);
     } else {
-        return usage_error(kUsage);
+        return usage_error("time", "the conversion is to-local, to-gmt or from-epoch");
     }
     // The library answers 0.0 for what it cannot convert.
     if (result == 0.0) {
@@ -105,6 +107,23 @@ int cmd_time(const Args& args) {
     }
     std::printf("%s%s\n", format_local_date(result).c_str(), how == "to-gmt" ? "Z" : "");
     return 0;
+}
+
+}  // namespace
+
+void add_time_command(CLI::App& app) {
+    auto how = std::make_shared<std::string>();
+    auto value = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("time", "Convert dates between GMT, local time and seconds since 1970");
+    cmd->footer("  to-local VALUE    a GMT date and time in local time\n"
+                "  to-gmt VALUE      a local date and time in GMT\n"
+                "  from-epoch VALUE  seconds since 1970-01-01 00:00 UTC in local time\n"
+                "VALUE is YYYY-MM-DDTHH:MM[:SS] or a DATE number; natively the zone is TZ's.");
+    cmd->add_option("CONVERSION", *how, "to-local, to-gmt or from-epoch")
+        ->required()
+        ->check(CLI::IsMember({"to-local", "to-gmt", "from-epoch"}));
+    cmd->add_option("VALUE", *value, "the date and time, or the seconds")->required();
+    cmd->callback([how, value] { set_exit_status(run_time(*how, *value)); });
 }
 
 }  // namespace hyltool

@@ -1,20 +1,31 @@
-// Shared pieces of the command-line tool: it uses the library only through
-// its public exports, and shows the library's Windows-1251 text in UTF-8.
+// Shared pieces of the command-line tool.  Each command file adds its
+// commands to the one CLI11 application; table reading and writing go
+// through the library's exports, whole-table work (dump, check, repair)
+// through the table scanner of the core.  The library's Windows-1251 text
+// is shown in UTF-8.
 #pragma once
 
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace hyltool {
 
-using Args = std::vector<std::string>;
+// Exit statuses: 0 done, 1 the work failed (or, for check, damage found),
+// 2 a usage error (or a table that cannot be worked on at all).
+constexpr int kExitUsage = 2;
 
-int cmd_info(const Args& args);
-int cmd_dump(const Args& args);
-int cmd_import(const Args& args);
-int cmd_append(const Args& args);
-int cmd_plan(const Args& args);
-int cmd_time(const Args& args);
+void add_read_commands(CLI::App& app);   // info, dump
+void add_write_commands(CLI::App& app);  // import, append
+void add_plan_command(CLI::App& app);
+void add_time_command(CLI::App& app);
+
+// What the command that ran answers; its callback sets it.
+void set_exit_status(int status);
+int exit_status();
 
 std::string to_utf8(const char* ansi);
 // The command line in UTF-8 on every platform (Windows hands programs its
@@ -29,7 +40,11 @@ std::string csv_quote(const std::string& field);
 std::vector<std::vector<std::string>> csv_parse(const std::string& text);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
 std::string format_local_date(double date);
-// Prints to standard error and returns 2, the usage-error exit code.
-int usage_error(const std::string& message);
+// Characters, not bytes, so Cyrillic names line up.
+int display_width(const std::string& utf8);
+// "hyl: MESSAGE" and a hint to COMMAND's help on standard error; returns 2.
+int usage_error(const std::string& command, const std::string& message);
+// "hyl: MESSAGE" on standard error; returns STATUS.
+int fail(int status, const std::string& message);
 
 }  // namespace hyltool
