@@ -145,7 +145,16 @@ int32_t Dbf_AppendRecord(DbfTable& t, const uint8_t* record) {
         LVMessage(0, kAppendOpenFailed, t.path, platform().crt_errno(), static_cast<void*>(&t));
         return 0;
     }
-    bool written = write_at(t.handle, static_cast<int32_t>(position), record, record_length);
+    // The count on disk follows each record written: a process that dies
+    // between two appends leaves a header that counts every record it was
+    // told is appended, and at most the one in flight lies uncounted after
+    // them.  Only bytes 4-7 are written here; the whole header still goes
+    // back at the close.
+    uint8_t count_bytes[4];
+    const auto new_count = static_cast<uint32_t>(count + 1);
+    for (int i = 0; i < 4; ++i) count_bytes[i] = static_cast<uint8_t>(new_count >> (8 * i));
+    bool written = lvv_write_at(t.handle, position, record, record_length) == record_length &&
+                   lvv_write_at(t.handle, 4, count_bytes, 4) == 4;
     if (!(t.mode & DbfModeKeepOpen)) Dbf_CloseFile(t);
     if (!written) {
         LVMessage(0, kAppendUnwritable, t.path, platform().crt_errno(), static_cast<void*>(&t));

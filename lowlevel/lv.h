@@ -36,6 +36,8 @@ int32_t lvv_read(int32_t handle, void* dst, int32_t length);
 // A read at an absolute position, with lvv_read's messages and results.
 int32_t lvv_read_at(int32_t handle, int64_t position, void* dst, int32_t length);
 int32_t lvv_write(int32_t handle, const void* src, int32_t length);
+// A write at an absolute position, with lvv_write's results.
+int32_t lvv_write_at(int32_t handle, int64_t position, const void* src, int32_t length);
 int32_t lvv_close(int32_t handle);
 
 MemHandle LVAlloc(MemHandle old_block, int32_t size);

@@ -95,18 +95,38 @@ int32_t lvv_read_at(int32_t handle, int64_t position, void* dst, int32_t length)
     });
 }
 
-int32_t lvv_write(int32_t handle, const void* src, int32_t length) {
+namespace {
+
+// Writes LENGTH bytes in pieces of at most 65535, each through WRITE_PIECE
+// (source, piece size, bytes already written); a piece that moves fewer
+// bytes than its size ends the write with 0 and no message: callers report.
+template <typename WritePiece>
+int32_t write_in_pieces(const void* src, int32_t length, WritePiece write_piece) {
     if (length <= 0) return length;
     const auto* in = static_cast<const char*>(src);
-    int32_t remaining = length;
-    while (remaining > 0) {
-        uint32_t piece = remaining > static_cast<int32_t>(kMaxPiece) ? kMaxPiece
-                                                                     : static_cast<uint32_t>(remaining);
-        if (platform().file_write(handle, in, piece) != static_cast<int32_t>(piece)) return 0;
-        in += piece;
-        remaining -= static_cast<int32_t>(piece);
+    int32_t done = 0;
+    while (done < length) {
+        const int32_t remaining = length - done;
+        const uint32_t piece = remaining > static_cast<int32_t>(kMaxPiece) ? kMaxPiece
+                                                                           : static_cast<uint32_t>(remaining);
+        if (write_piece(in + done, piece, done) != static_cast<int32_t>(piece)) return 0;
+        done += static_cast<int32_t>(piece);
     }
     return length;
+}
+
+}  // namespace
+
+int32_t lvv_write(int32_t handle, const void* src, int32_t length) {
+    return write_in_pieces(src, length, [handle](const char* from, uint32_t piece, int32_t) {
+        return platform().file_write(handle, from, piece);
+    });
+}
+
+int32_t lvv_write_at(int32_t handle, int64_t position, const void* src, int32_t length) {
+    return write_in_pieces(src, length, [handle, position](const char* from, uint32_t piece, int32_t done) {
+        return platform().file_write_at(handle, position + done, from, piece);
+    });
 }
 
 int32_t lvv_close(int32_t handle) {

@@ -195,7 +195,11 @@ TEST_F(TableTest, UnloadWritesBackTheHeaderOfAnAppendedTable) {
     ASSERT_EQ(Hyl_OpenTableForAppend(p.c_str()), 1);
     Hyl_PutField("gamma", 0);
     ASSERT_EQ(Hyl_AppendRecord(), 1);
-    EXPECT_EQ(hyltest::read_file(p)[4], 2);  // on disk: not yet
+    EXPECT_EQ(hyltest::read_file(p)[4], 3);  // counted on disk at once
+    // Whatever became of the header since, the unload writes it back whole.
+    auto bytes = hyltest::read_file(p);
+    bytes[4] = 0;
+    hyltest::write_file(p, bytes);
     frame_unload();
     EXPECT_EQ(hyltest::read_file(p)[4], 3);
     frame_load();
