@@ -19,6 +19,9 @@ namespace hyl {
 constexpr uint32_t DbfModeWrite = 1;     // open the file for reading and writing
 constexpr uint32_t DbfModeKeepOpen = 2;  // keep it open between operations
 constexpr uint8_t kDbfLanguageOem = 0x65;  // names and text in code page 866
+// Code page 866 as dBASE IV, Visual FoxPro and python-dbf mark it.
+constexpr uint8_t kDbfLanguageOemDbase4 = 0x26;
+constexpr uint8_t kDbfTerminator = 0x0D;
 constexpr int kDbfPathMax = 254;
 constexpr int32_t kDbfMaxFields = 1022;     // keeps 32 * n + 33 below 32768
 constexpr int32_t kDbfMaxRecordLength = 32767;
@@ -53,6 +56,18 @@ struct DbfTable {
     void set_record_length(int16_t length);
     uint8_t language() const { return header[29]; }
 };
+
+// Whether a table's names and texts are in code page 866 and so are handed
+// to the host converted to 1251.
+constexpr bool Dbf_LanguageIsOem(uint8_t language) {
+    return language == kDbfLanguageOem || language == kDbfLanguageOemDbase4;
+}
+
+// The fields a header describes, given the DESCRIPTOR_BYTES bytes that
+// follow its first 32: the descriptors before the 0x0D terminator (dBASE IV
+// and Visual FoxPro put bytes after it), or every whole 32-byte descriptor
+// when none of them is the terminator.  A header of 32 x n + 33 bytes holds n.
+int32_t Dbf_CountFields(const uint8_t* descriptors, int32_t descriptor_bytes);
 
 // The current table, on which every table export works.
 extern DbfTable g_current_table;

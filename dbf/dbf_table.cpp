@@ -43,6 +43,13 @@ int32_t open_failed(DbfTable& t) {
 
 DbfTable g_current_table;
 
+int32_t Dbf_CountFields(const uint8_t* descriptors, int32_t descriptor_bytes) {
+    const int32_t slots = descriptor_bytes > 0 ? descriptor_bytes / 32 : 0;
+    for (int32_t i = 0; i < slots; ++i)
+        if (descriptors[32 * i] == kDbfTerminator) return i;
+    return slots;
+}
+
 int32_t DbfTable::record_count() const { return read_le32(header + 4); }
 void DbfTable::set_record_count(int32_t count) {
     auto v = static_cast<uint32_t>(count);
@@ -114,8 +121,8 @@ int32_t Dbf_ReadHead(DbfTable& t, const char* path, uint32_t mode) {
     }
     LVUnlock(t.descriptors);
     if (!(t.mode & DbfModeKeepOpen)) Dbf_CloseFile(t);
-    t.field_count = n / 32;
     auto* d = static_cast<uint8_t*>(LVLock(t.descriptors));
+    t.field_count = Dbf_CountFields(d, n);
     int16_t offset = 1;
     for (int32_t i = 0; i < t.field_count; ++i) {
         uint8_t* desc = d + 32 * i;

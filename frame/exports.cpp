@@ -45,7 +45,7 @@ const char* HYL_CALL Hyl_GetFieldName(int field) {
     DbfFieldInfo info = Dbf_GetFieldInfo(g_current_table, field);
     std::memcpy(g_field_name, info.name, sizeof info.name);
     LVTrimRight(g_field_name, 255);
-    if (g_current_table.language() == kDbfLanguageOem) oem_to_ansi(g_field_name);
+    if (Dbf_LanguageIsOem(g_current_table.language())) oem_to_ansi(g_field_name);
     return g_field_name;
 }
 
@@ -65,7 +65,7 @@ const char* HYL_CALL Hyl_GetFieldText(int record, int field) {
     std::memset(g_field_text, 0, sizeof g_field_text);
     Dbf_ReadField(g_current_table, g_field_text, field, 511, record);
     LVTrimRight(g_field_text, 0);
-    if (g_current_table.language() == kDbfLanguageOem) oem_to_ansi(g_field_text);
+    if (Dbf_LanguageIsOem(g_current_table.language())) oem_to_ansi(g_field_text);
     return g_field_text;
 }
 

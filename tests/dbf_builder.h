@@ -22,6 +22,7 @@ struct DbfBuilder {
     int record_length = -1;   // -1: 1 + sum of lengths
     int record_count = -1;    // -1: records.size()
     bool eof_byte = false;
+    bool terminator = true;      // false: no 0x0D after the descriptors
     uint16_t stored_offset = 0;  // written into every descriptor's bytes 12-13
 
     std::vector<uint8_t> build() const {
@@ -52,7 +53,7 @@ struct DbfBuilder {
             d[17] = f.decimals;
             out.insert(out.end(), d, d + 32);
         }
-        out.push_back(0x0D);
+        out.push_back(terminator ? 0x0D : 0x00);
         while (static_cast<int>(out.size()) < hl) out.push_back(0);
         if (static_cast<int>(out.size()) > hl && hl >= 0) out.resize(static_cast<size_t>(hl < 32 ? 32 : hl));
         for (const auto& r : records) {

@@ -85,30 +85,44 @@ TEST_F(TableTest, OpensAndDescribesFields) {
     EXPECT_EQ(g_current_table.handle, -1);
 }
 
-TEST_F(TableTest, NamesAreConvertedOnlyForTheOemLanguageByte) {
-    FakePlatform fake;
-    DbfBuilder b;
-    b.fields = {{"\x8A\xAE\xA4   ", 'C', 3, 0}, {"ELEVENCHARS", 'C', 2, 0}};  // "Код" + blanks
-    std::string p = put("oem.dbf", b);
-    ASSERT_EQ(Hyl_OpenTableForRead(p.c_str()), 1);
-    EXPECT_EQ(std::string(Hyl_GetFieldName(0)), ansi("Код"));
-    EXPECT_STREQ(Hyl_GetFieldName(1), "ELEVENCHARS");
-    b.language = 0x26;
-    p = put("other.dbf", b);
-    ASSERT_EQ(Hyl_OpenTableForRead(p.c_str()), 1);
-    EXPECT_STREQ(Hyl_GetFieldName(0), "\x8A\xAE\xA4");
+TEST_F(TableTest, NamesAndTextsAreConvertedOnlyForTheOemLanguageBytes) {
+    // 0x65 as dBASE III and this library mark code page 866, 0x26 as dBASE
+    // IV, Visual FoxPro and python-dbf do; 0x57 is Windows-1251 itself.
+    const struct {
+        uint8_t language;
+        bool converted;
+    } cases[] = {{0x65, true}, {0x26, true}, {0x57, false}, {0x00, false}};
+    for (const auto& c : cases) {
+        FakePlatform fake;
+        DbfBuilder b;
+        b.fields = {{"\x8A\xAE\xA4   ", 'C', 3, 0}, {"ELEVENCHARS", 'C', 2, 0}};  // "Код" + blanks
+        b.records = {"\x8A\xAE\xA4" "ab"};
+        b.language = c.language;
+        std::string p = put("lang.dbf", b);
+        ASSERT_EQ(Hyl_OpenTableForRead(p.c_str()), 1);
+        const std::string want = c.converted ? ansi("Код") : "\x8A\xAE\xA4";
+        EXPECT_EQ(std::string(Hyl_GetFieldName(0)), want) << int(c.language);
+        EXPECT_EQ(std::string(Hyl_GetFieldText(0, 0)), want) << int(c.language);
+        EXPECT_STREQ(Hyl_GetFieldName(1), "ELEVENCHARS");
+    }
 }
 
 TEST_F(TableTest, HeaderLengthEdgeCases) {
+    // The fields are the descriptors before the 0x0D terminator; dBASE IV
+    // and Visual FoxPro put bytes after it (263 in Visual FoxPro).  With no
+    // terminator every whole descriptor the header length holds counts.
     struct Case {
         int header_length;
         int result;
         int fields;
-    } cases[] = {{129, 1, 3}, {32, 1, 0}, {159, 1, 3}, {161, 1, 4}, {0, 0, 0}, {31, 0, 0}};
+        bool terminator = true;
+    } cases[] = {{129, 1, 3},        {32, 1, 0}, {159, 1, 3}, {161, 1, 3}, {129 + 263, 1, 3},
+                 {161, 1, 4, false}, {0, 0, 0},  {31, 0, 0}};
     for (const auto& c : cases) {
         FakePlatform fake;
         DbfBuilder b = three_fields();
         b.header_length = c.header_length;
+        b.terminator = c.terminator;
         std::string p = put("h.dbf", b);
         EXPECT_EQ(Hyl_OpenTableForRead(p.c_str()), c.result) << c.header_length;
         EXPECT_EQ(Hyl_GetQFields(), c.fields) << c.header_length;

@@ -1,5 +1,6 @@
 // Tables through the real DLL: create, define, append, close, read back;
 // a real sharing violation; the code-page tables against the system's own.
+#include <cstdio>
 #include <cstring>
 
 #include "tests/win32/check.h"
@@ -57,6 +58,34 @@ void create_append_read_back() {
     ok(a == b && std::strcmp(a, "two") == 0, "the text buffer is shared");
     api.close();
     ok(log_entries().empty(), "unexpected messages: %u", static_cast<unsigned>(log_entries().size()));
+}
+
+// A Visual FoxPro table: 263 bytes after the terminator, and code page 866
+// marked 0x26 as dBASE IV and Visual FoxPro mark it.
+void foreign_header() {
+    Api api;
+    std::vector<uint8_t> bytes(32 + 32 + 1 + 263, 0);
+    bytes[0] = 0x30;
+    bytes[4] = 1;
+    bytes[8] = static_cast<uint8_t>(bytes.size() & 0xFF);
+    bytes[9] = static_cast<uint8_t>(bytes.size() >> 8);
+    bytes[10] = 4;
+    bytes[29] = 0x26;
+    std::memcpy(&bytes[32], "\x8A\xAE\xA4", 3);  // "Код" in 866
+    bytes[32 + 11] = 'C';
+    bytes[32 + 16] = 3;
+    bytes[64] = 0x0D;
+    for (uint8_t b : {0x20, 0x8A, 0xAE, 0xA4}) bytes.push_back(b);
+    std::string path = work_path("vfp.dbf");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!ok(f != nullptr, "cannot write %s", path.c_str())) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    ok(api.open_read(path.c_str()) == 1, "open failed");
+    ok(api.fields() == 1, "fields: got %d, expected the 1 before the terminator", api.fields());
+    ok(std::strcmp(api.name(0), "\xCA\xEE\xE4") == 0, "name: got %s", api.name(0));
+    ok(std::strcmp(api.text(0, 0), "\xCA\xEE\xE4") == 0, "text: got %s", api.text(0, 0));
+    api.close();
 }
 
 void sharing_violation() {
@@ -156,6 +185,7 @@ void code_pages() {
 
 void register_table_groups(std::vector<Group>& out) {
     out.push_back({"tables", create_append_read_back});
+    out.push_back({"tables", foreign_header});
     out.push_back({"sharing", sharing_violation});
     out.push_back({"codepages", code_pages});
 }
