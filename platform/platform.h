@@ -75,6 +75,8 @@ struct PlatformOps {
     int (*file_set_length)(int32_t handle, int64_t length);
     // Puts what was written to an open file on the disk before answering; 1 done, 0 not.
     int (*file_sync)(int32_t handle);
+    // Removes a closed file; 1 done, 0 not.
+    int (*file_remove)(const char* path);
     // The system's error code of the last failed file call (32: sharing violation).
     int32_t (*last_error)();
     // Sets a closed file's length through the run-time library; 1 done, 0 not.

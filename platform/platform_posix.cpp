@@ -225,6 +225,8 @@ int posix_set_length(int32_t h, int64_t length) {
 
 int posix_sync(int32_t h) { return ::fsync(h) == 0; }
 
+int posix_remove(const char* path) { return ::unlink(host_path(path).c_str()) == 0; }
+
 int32_t posix_last_error() { return g_last_error; }
 
 int posix_set_file_size(const char* path, int64_t size) {
@@ -348,6 +350,7 @@ constexpr PlatformOps kPosixOps = {
     .file_length = posix_length,
     .file_set_length = posix_set_length,
     .file_sync = posix_sync,
+    .file_remove = posix_remove,
     .last_error = posix_last_error,
     .set_file_size = posix_set_file_size,
     .crt_errno = posix_crt_errno,

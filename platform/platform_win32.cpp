@@ -90,6 +90,8 @@ int win_set_length(int32_t h, int64_t length) {
 
 int win_sync(int32_t h) { return FlushFileBuffers(file_of(h)) != 0; }
 
+int win_remove(const char* path) { return DeleteFileA(path) != 0; }
+
 int32_t win_last_error() { return static_cast<int32_t>(GetLastError()); }
 
 int win_set_file_size(const char* path, int64_t size) {
@@ -219,6 +221,7 @@ constexpr PlatformOps kWin32Ops = {
     .file_length = win_length,
     .file_set_length = win_set_length,
     .file_sync = win_sync,
+    .file_remove = win_remove,
     .last_error = win_last_error,
     .set_file_size = win_set_file_size,
     .crt_errno = win_crt_errno,

@@ -104,8 +104,9 @@ TEST(FaultInjection, CreateDefineAppendClose) {
                 EXPECT_TRUE(table_is_sound(path, definitions_done)) << "kind " << int(kind[0]) << " n " << n;
                 // Every append that answered 1 is counted on disk, whether or
                 // not the close got its header written: a crash loses none.
-                if (const auto b = hyltest::read_file(path); b.size() >= 32)
+                if (const auto b = hyltest::read_file(path); b.size() >= 32) {
                     EXPECT_EQ(le(b, 4, 4), static_cast<uint32_t>(o.appended)) << "kind " << int(kind[0]) << " n " << n;
+                }
                 // Reading back through the library agrees with what was reported.
                 frame_load();
                 {

@@ -1,9 +1,13 @@
-// The command line and file names across platforms.
+// The command line, file names and the terminal across platforms.
+#include "tools/progress.h"
 #include "tools/tool.h"
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <io.h>
 #include <shellapi.h>
+
+#include <cstdio>
 
 namespace hyltool {
 namespace {
@@ -37,8 +41,12 @@ std::string library_path(const std::string& utf8) {
     return narrow(wide.c_str(), CP_ACP);
 }
 
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
 }  // namespace hyltool
 #else
+#include <unistd.h>
+
 namespace hyltool {
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
@@ -46,6 +54,8 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 }
 
 std::string library_path(const std::string& utf8) { return utf8; }
+
+bool stderr_is_terminal() { return isatty(2) != 0; }
 
 }  // namespace hyltool
 #endif

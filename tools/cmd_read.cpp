@@ -1,18 +1,23 @@
-// Reading tables: info (the shape of a table) and dump (every record).
+// Reading tables: info (the shape of a table, through the exports) and dump
+// (every record, through the whole-table scanner).
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "dbf/dbf_scan.h"
 #include "hyl.h"
+#include "platform/codepage.h"
+#include "textime/dates.h"
+#include "tools/progress.h"
 #include "tools/tool.h"
 
 namespace hyltool {
 namespace {
-
-bool is_numeric_type(const char* type) { return type && (type[0] == 'N' || type[0] == 'F'); }
 
 int open_or_fail(const std::string& path) {
     if (!Hyl_OpenTableForRead(library_path(path).c_str())) return fail(1, "cannot open table " + path);
@@ -39,47 +44,108 @@ struct DumpOptions {
     std::string date_field;
 };
 
+// Windows-1251 bytes to UTF-8, one table lookup a byte.
+class Utf8Table {
+public:
+    Utf8Table() {
+        for (int b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            const std::string u = hyl::ansi_to_utf8(std::string_view(&c, 1));
+            length_[b] = static_cast<uint8_t>(u.size());
+            for (std::size_t i = 0; i < u.size(); ++i) bytes_[b][i] = u[i];
+        }
+    }
+    void append(std::string& out, std::string_view ansi) const {
+        for (char c : ansi) {
+            const auto b = static_cast<uint8_t>(c);
+            out.append(bytes_[b], length_[b]);
+        }
+    }
+
+private:
+    char bytes_[256][4] = {};
+    uint8_t length_[256] = {};
+};
+
+// Every record, read as one snapshot in large blocks; each field's text is
+// what the field-text export gives for it, so the output is the same as
+// reading the table field by field.
 int run_dump(const DumpOptions& o) {
-    if (int status = open_or_fail(o.table)) return status;
-    const int fields = Hyl_GetQFields();
-    const int records = Hyl_GetQRecords();
+    hyl::DbfScan scan;
+    const hyl::DbfScanStatus status = scan.open(library_path(o.table).c_str(), false);
+    if (status != hyl::DbfScanStatus::kOpened) return fail(1, "cannot open table " + o.table);
+    const int fields = static_cast<int>(scan.fields().size());
     std::vector<std::string> names;
     std::vector<bool> numeric;
     int date_index = -1;
     for (int f = 0; f < fields; ++f) {
-        names.push_back(to_utf8(Hyl_GetFieldName(f)));
-        numeric.push_back(is_numeric_type(Hyl_GetFieldType(f)));
+        names.push_back(to_utf8(scan.field_name(f).c_str()));
+        const char type = scan.fields()[static_cast<std::size_t>(f)].type;
+        numeric.push_back(type == 'N' || type == 'F');
         if (!o.date_field.empty() && names.back() == o.date_field) date_index = f;
     }
-    if (!o.date_field.empty() && date_index < 0) {
-        Hyl_CloseTable();
+    if (!o.date_field.empty() && date_index < 0)
         return usage_error("dump", "no field named " + o.date_field + " in " + o.table);
-    }
+
+    static const Utf8Table utf8;
+    std::string out;
+    auto flush = [&] {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+    };
     if (o.csv) {
-        for (int f = 0; f < fields; ++f) std::printf("%s%s", f ? "," : "", csv_quote(names[f]).c_str());
-        std::printf("\n");
-    }
-    for (int r = 0; r < records; ++r) {
-        if (!o.csv) std::printf("-- record %d\n", r);
         for (int f = 0; f < fields; ++f) {
-            std::string value;
-            if (f == date_index) {
-                value = format_local_date(Hyl_GetFieldDate(r, f));
-            } else {
-                value = to_utf8(Hyl_GetFieldText(r, f));
-                // Numbers are stored right-aligned; the blanks before them are layout.
-                if (numeric[f]) value.erase(0, value.find_first_not_of(' ') == std::string::npos
-                                                    ? value.size()
-                                                    : value.find_first_not_of(' '));
-            }
-            if (o.csv)
-                std::printf("%s%s", f ? "," : "", csv_quote(value).c_str());
-            else
-                std::printf("%s%*s %s\n", names[f].c_str(), 11 - display_width(names[f]), "", value.c_str());
+            if (f) out += ',';
+            csv_append(out, names[f]);
         }
-        if (o.csv) std::printf("\n");
+        out += '\n';
     }
-    Hyl_CloseTable();
+    // Text mode lines up the values after the names.
+    std::vector<std::string> labels;
+    for (const std::string& name : names)
+        labels.push_back(name + std::string(static_cast<std::size_t>(std::max(0, 11 - display_width(name))), ' ') + ' ');
+
+    Progress progress("dump " + o.table);
+    const int64_t records = std::max(scan.record_count(), 0);
+    char text[256];
+    std::string value;
+    const bool ok = scan.for_each_block(0, records, [&](int64_t first, int64_t count, const uint8_t* bytes) {
+        for (int64_t k = 0; k < count; ++k) {
+            const uint8_t* record = bytes + k * scan.record_length();
+            if (!o.csv) out += "-- record " + std::to_string(first + k) + '\n';
+            for (int f = 0; f < fields; ++f) {
+                const int32_t n = scan.field_text(record, f, text);
+                value.clear();
+                if (f == date_index) {
+                    value = format_local_date(hyl::Dt_DateFromFieldText(text));
+                } else {
+                    std::string_view ansi(text, static_cast<std::size_t>(n));
+                    // Numbers are stored right-aligned; the blanks before them are layout.
+                    if (numeric[f]) ansi.remove_prefix(std::min(ansi.find_first_not_of(' '), ansi.size()));
+                    utf8.append(value, ansi);
+                }
+                if (o.csv) {
+                    if (f) out += ',';
+                    csv_append(out, value);
+                } else {
+                    out += labels[f];
+                    out += value;
+                    out += '\n';
+                }
+            }
+            if (o.csv) out += '\n';
+        }
+        progress.update(first + count, records);
+        if (out.size() > (1 << 20)) {
+            progress.clear();
+            flush();
+        }
+        return true;
+    });
+    progress.clear();
+    flush();
+    std::fflush(stdout);
+    if (!ok) return fail(1, "cannot read " + o.table + " to its end");
     return 0;
 }
 

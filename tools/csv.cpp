@@ -1,6 +1,7 @@
 // CSV as the tool reads and writes it (RFC 4180 quoting), and the text
 // helpers the commands share.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -17,15 +18,19 @@ int display_width(const std::string& utf8) {
     return width;
 }
 
-std::string csv_quote(const std::string& field) {
-    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-    std::string out = "\"";
+void csv_append(std::string& out, std::string_view field) {
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += field;
+        return;
+    }
+    out += '"';
     for (char c : field) {
         if (c == '"') out += '"';
         out += c;
     }
-    return out + "\"";
+    out += '"';
 }
+
 
 std::vector<std::vector<std::string>> csv_parse(const std::string& text) {
     std::vector<std::vector<std::string>> rows;

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     app.fallthrough(false);
     hyltool::add_read_commands(app);
     hyltool::add_write_commands(app);
+    hyltool::add_check_commands(app);
     hyltool::add_plan_command(app);
     hyltool::add_time_command(app);
 

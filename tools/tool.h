@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace CLI {
@@ -20,6 +21,7 @@ constexpr int kExitUsage = 2;
 
 void add_read_commands(CLI::App& app);   // info, dump
 void add_write_commands(CLI::App& app);  // import, append
+void add_check_commands(CLI::App& app);  // check, repair
 void add_plan_command(CLI::App& app);
 void add_time_command(CLI::App& app);
 
@@ -34,8 +36,8 @@ std::vector<std::string> utf8_arguments(int argc, char** argv);
 // A file name from the command line as the library's file calls take it:
 // unchanged natively, in the ANSI code page on Windows.
 std::string library_path(const std::string& utf8);
-// One CSV field, quoted when it holds a comma, a quote or a line break.
-std::string csv_quote(const std::string& field);
+// Appends one CSV field, quoted when it holds a comma, a quote or a line break.
+void csv_append(std::string& out, std::string_view field);
 // Splits CSV text into rows of fields (RFC 4180 quoting).
 std::vector<std::vector<std::string>> csv_parse(const std::string& text);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).

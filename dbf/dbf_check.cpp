@@ -1,0 +1,432 @@
+// Checking a table: the header, where the records end, then every value of
+// the counted records in one pass over the snapshot.
+#include "dbf/dbf_check.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string_view>
+
+#include "dbf/dbf.h"
+#include "platform/codepage.h"
+#include "textime/text.h"
+
+namespace hyl {
+namespace {
+
+constexpr uint8_t kEndMarker = 0x1A;
+constexpr std::size_t kExamples = 3;
+
+// Version bytes that dBASE, FoxPro and their peers write.
+bool known_version(uint8_t v) {
+    static constexpr uint8_t kKnown[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,
+                                         0x7B, 0x83, 0x8B, 0x8E, 0xB3, 0xCB, 0xE5, 0xF5, 0xFB};
+    return std::find(std::begin(kKnown), std::end(kKnown), v) != std::end(kKnown);
+}
+bool dbase3(uint8_t v) { return v == 0x03 || v == 0x83; }
+bool visual_foxpro(uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
+constexpr int32_t kFoxProBacklink = 263;
+
+// Field types that dBASE III to Visual FoxPro define.
+bool known_type(char t) { return t != '\0' && std::strchr("CNFDLMBGPYTIV0@+OWQ", t) != nullptr; }
+
+bool blank_byte(uint8_t b) { return b == ' ' || b == 0; }
+bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
+
+// Stored bytes as the host would read them, in UTF-8; control bytes and
+// NULs are written \xNN so that a finding never hides them.
+std::string shown(std::string_view bytes, bool oem) {
+    std::string out;
+    for (char ch : bytes) {
+        auto b = static_cast<uint8_t>(ch);
+        if (b < 0x20 || b == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", b);
+            out += esc;
+            continue;
+        }
+        const char c = static_cast<char>(oem ? oem_to_ansi_byte(b) : b);
+        out += ansi_to_utf8(std::string_view(&c, 1));
+    }
+    return out;
+}
+
+std::string hex_byte(uint8_t b) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+// The text of a value as it is shown in a finding: blanks at both ends dropped.
+std::string_view trimmed(std::string_view v) {
+    while (!v.empty() && blank_byte(static_cast<uint8_t>(v.front()))) v.remove_prefix(1);
+    while (!v.empty() && blank_byte(static_cast<uint8_t>(v.back()))) v.remove_suffix(1);
+    return v;
+}
+
+// A number as dBASE and its peers write one: a sign, digits with at most
+// one point, an exponent; blank (no value) and '*' fill (a value too wide
+// for the field) are not damage.
+bool number_ok(std::string_view raw) {
+    const std::string_view v = trimmed(raw);
+    if (v.empty() || v.find_first_not_of('*') == std::string_view::npos) return true;
+    std::size_t i = 0;
+    if (v[i] == '-' || v[i] == '+') ++i;
+    int digits = 0;
+    while (i < v.size() && is_digit(v[i])) ++i, ++digits;
+    if (i < v.size() && v[i] == '.') {
+        ++i;
+        while (i < v.size() && is_digit(v[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
+        ++i;
+        if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
+        const std::size_t exponent = i;
+        while (i < v.size() && is_digit(v[i])) ++i;
+        if (i == exponent) return false;
+    }
+    return i == v.size();
+}
+
+// YYYYMMDD, a real date; blank and zeros (no date) are not damage.
+bool date_ok(std::string_view v) {
+    if (trimmed(v).empty() || v.find_first_not_of('0') == std::string_view::npos) return true;
+    if (v.size() != 8) return false;
+    for (char c : v)
+        if (!is_digit(static_cast<uint8_t>(c))) return false;
+    auto number = [&](std::size_t at, std::size_t n) {
+        int x = 0;
+        for (std::size_t k = at; k < at + n; ++k) x = x * 10 + (v[k] - '0');
+        return x;
+    };
+    using namespace std::chrono;
+    const year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(4, 2))},
+                             day{static_cast<unsigned>(number(6, 2))}};
+    return number(0, 4) >= 1 && ymd.ok();
+}
+
+// ? (not set), Y/N, T/F in either case; a blank is read as not set too.
+bool logical_ok(std::string_view v) {
+    return v.size() == 1 && std::strchr("?YyNnTtFf ", v[0]) != nullptr;
+}
+
+class Checker {
+public:
+    Checker(const DbfScan& scan, DbfCheckReport& report) : scan_(scan), report_(report) {}
+
+    void header();
+    void extent();
+    bool values(const DbfProgress& progress);
+
+private:
+    void add(DbfProblem problem, std::string message, int32_t field = -1, int64_t record = -1, int64_t count = 1) {
+        report_.findings.push_back({problem, field, record, count, {}, std::move(message)});
+    }
+    uint8_t byte_at(int64_t position) const {
+        uint8_t b = 0;
+        scan_.read(position, &b, 1);
+        return b;
+    }
+    std::string label(int32_t field) const { return Dbf_FieldLabel(scan_, field); }
+
+    const DbfScan& scan_;
+    DbfCheckReport& report_;
+};
+
+void Checker::header() {
+    const auto& fields = scan_.fields();
+    const int32_t n = static_cast<int32_t>(fields.size());
+    const int32_t hl = scan_.header_length();
+    if (!known_version(scan_.version()))
+        add(DbfProblem::kUnknownVersion, "header: version byte " + hex_byte(scan_.version()) +
+                                             " is not one that dBASE or FoxPro writes");
+    if (scan_.file_length() < hl)
+        add(DbfProblem::kShortHeader, "header: the file ends at byte " + Dbf_Grouped(scan_.file_length()) +
+                                          ", inside its " + Dbf_Grouped(hl) + "-byte header");
+    const auto& d = scan_.descriptors();
+    const bool terminated = d.size() > static_cast<std::size_t>(32 * n) && d[32 * n] == kDbfTerminator;
+    const int32_t expected = 32 * n + 33;
+    if (!terminated) {
+        add(DbfProblem::kNoTerminator, "header: no 0x0D terminator after the " + Dbf_Plural(n, "field descriptor", "field descriptors") +
+                                           " its length of " + Dbf_Grouped(hl) + " bytes holds");
+    } else if (hl != expected && !(visual_foxpro(scan_.version()) && hl == expected + kFoxProBacklink) &&
+               (dbase3(scan_.version()) || !known_version(scan_.version()))) {
+        add(DbfProblem::kHeaderLength, "header: length " + Dbf_Grouped(hl) + " does not fit " +
+                                           Dbf_Plural(n, "descriptor", "descriptors") + " and the terminator (32 x " +
+                                           std::to_string(n) + " + 33 = " + Dbf_Grouped(expected) + ")");
+    }
+    int64_t sum = 1;
+    for (const auto& f : fields) sum += f.length;
+    if (scan_.record_length() != sum)
+        add(DbfProblem::kRecordLength, "header: record length " + Dbf_Grouped(scan_.record_length()) +
+                                           ", but the deletion flag and the fields make " + Dbf_Grouped(sum));
+
+    std::map<std::string, int32_t> seen;
+    for (int32_t i = 0; i < n; ++i) {
+        const DbfScanField& f = fields[static_cast<std::size_t>(i)];
+        const std::string_view name = trimmed(f.name);
+        if (name.empty()) {
+            add(DbfProblem::kEmptyName, "field " + std::to_string(i) + " has no name", i);
+        } else if (std::any_of(f.name.begin(), f.name.end(),
+                               [](char c) { return static_cast<uint8_t>(c) < 0x20 || c == 0x7F; })) {
+            add(DbfProblem::kUnreadableName, label(i) + ": the name holds control bytes", i);
+        } else {
+            // Names are told apart without regard to case, as readers look them up.
+            std::string key;
+            for (char c : name) {
+                const auto b = static_cast<uint8_t>(scan_.oem() ? oem_to_ansi_byte(static_cast<uint8_t>(c)) : c);
+                key += static_cast<char>(LVLowerTable[b]);
+            }
+            const auto [it, fresh] = seen.emplace(key, i);
+            if (!fresh)
+                add(DbfProblem::kDuplicateName, label(i) + ": the same name as field " + std::to_string(it->second), i);
+        }
+        if (!known_type(f.type))
+            add(DbfProblem::kUnknownType, label(i) + ": type " +
+                                              (f.type > 0x20 && f.type < 0x7F ? std::string("'") + f.type + "'"
+                                                                               : hex_byte(static_cast<uint8_t>(f.type))) +
+                                              " is not a dBASE field type", i);
+        if (f.type == 'D' && f.length != 8)
+            add(DbfProblem::kDateLength, label(i) + ": a date field is 8 long, this one " + std::to_string(f.length), i);
+    }
+}
+
+void Checker::extent() {
+    DbfExtent& e = report_.extent;
+    const int64_t hl = scan_.header_length(), rl = scan_.record_length(), size = scan_.file_length();
+    e.counted = static_cast<uint32_t>(scan_.record_count());
+    const int64_t data = std::max<int64_t>(0, size - hl);
+    const int64_t complete = data / rl;
+    if (e.counted > complete) {
+        e.present = complete;
+        e.records_end = hl + complete * rl;
+        e.partial_bytes = data - complete * rl;
+        if (e.partial_bytes == 1 && byte_at(e.records_end) == kEndMarker) {
+            e.partial_bytes = 0;
+            e.end_marker = true;
+        }
+        std::string message = "records: the header counts " + Dbf_Plural(e.counted, "record", "records") +
+                              ", the file holds " + Dbf_Grouped(complete);
+        if (e.partial_bytes) message += " and " + Dbf_Plural(e.partial_bytes, "byte", "bytes") + " of one more";
+        add(DbfProblem::kFileShort, message, -1, complete, e.counted - complete);
+        return;
+    }
+    e.present = e.counted;
+    // Records an interrupted append left after the counted ones; the walk
+    // stops at the first chunk whose deletion flag no record has.
+    scan_.for_each_block(e.counted, complete, [&](int64_t, int64_t count, const uint8_t* bytes) {
+        for (int64_t k = 0; k < count; ++k) {
+            if (bytes[k * rl] != ' ' && bytes[k * rl] != '*') return false;
+            ++e.beyond;
+        }
+        return true;
+    });
+    e.records_end = hl + (e.counted + e.beyond) * rl;
+    const int64_t rest = size - e.records_end;
+    if (rest > 0) {
+        if (byte_at(e.records_end) == kEndMarker) {
+            e.end_marker = true;
+            e.after_marker = rest - 1;
+        } else if (rest < rl) {
+            e.partial_bytes = rest;
+        } else {
+            e.unknown_tail = rest;
+        }
+    }
+    if (e.beyond)
+        add(DbfProblem::kRecordsBeyondCount,
+            "records: " + Dbf_Plural(e.beyond, "complete record", "complete records") + " after the " +
+                Dbf_Plural(e.counted, "record", "records") + " the header counts (left by an append that was cut short)",
+            -1, e.counted, e.beyond);
+    if (e.partial_bytes)
+        add(DbfProblem::kPartialRecord, "records: an incomplete record of " + Dbf_Plural(e.partial_bytes, "byte", "bytes") +
+                                            " at the end of the file (a record is " + Dbf_Grouped(rl) + ")",
+            -1, e.counted + e.beyond, e.partial_bytes);
+    if (e.after_marker)
+        add(DbfProblem::kBytesAfterEnd,
+            "records: " + Dbf_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker", -1, -1,
+            e.after_marker);
+    if (e.unknown_tail)
+        add(DbfProblem::kUnknownTail,
+            "records: " + Dbf_Plural(e.unknown_tail, "byte", "bytes") + " after record " +
+                Dbf_Grouped(e.counted + e.beyond - 1) + " that do not read as records (deletion flag " +
+                hex_byte(byte_at(e.records_end)) + ")",
+            -1, e.counted + e.beyond, e.unknown_tail);
+}
+
+bool Checker::values(const DbfProgress& progress) {
+    // Problems of one kind in one field are many or none: one finding each,
+    // with its count and its first few values.
+    const bool oem = scan_.oem();
+    std::map<std::pair<int32_t, DbfProblem>, DbfFinding> tallies;
+    auto note = [&](int32_t field, DbfProblem problem, int64_t record, std::string_view value) {
+        DbfFinding& f = tallies[{field, problem}];
+        if (f.count++ == 0) {
+            f.problem = problem;
+            f.field = field;
+            f.record = record;
+        }
+        if (f.examples.size() < kExamples)
+            f.examples.push_back({record, field < 0 ? hex_byte(static_cast<uint8_t>(value[0]))
+                                                    : shown(trimmed(value), oem)});
+    };
+    const auto& fields = scan_.fields();
+    const int64_t total = report_.extent.present;
+    const int64_t rl = scan_.record_length();
+    const bool ok = scan_.for_each_block(0, total, [&](int64_t first, int64_t count, const uint8_t* bytes) {
+        for (int64_t k = 0; k < count; ++k) {
+            const uint8_t* record = bytes + k * rl;
+            const int64_t r = first + k;
+            if (record[0] != ' ' && record[0] != '*')
+                note(-1, DbfProblem::kDeletionFlag, r, std::string_view(reinterpret_cast<const char*>(record), 1));
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                const DbfScanField& f = fields[i];
+                if (f.offset < 1) continue;
+                const std::string_view v(reinterpret_cast<const char*>(record + f.offset),
+                                         static_cast<std::size_t>(f.length));
+                DbfProblem problem;
+                switch (f.type) {
+                    case 'N':
+                    case 'F':
+                        if (number_ok(v)) continue;
+                        problem = DbfProblem::kNotANumber;
+                        break;
+                    case 'D':
+                        if (date_ok(v)) continue;
+                        problem = DbfProblem::kNotADate;
+                        break;
+                    case 'L':
+                        if (logical_ok(v)) continue;
+                        problem = DbfProblem::kNotALogical;
+                        break;
+                    default:
+                        continue;
+                }
+                note(static_cast<int32_t>(i), problem, r, v);
+            }
+        }
+        if (progress) progress(first + count, total);
+        return true;
+    });
+    for (auto& [key, f] : tallies) {
+        std::string examples;
+        for (const DbfExample& e : f.examples)
+            examples += (examples.empty() ? "" : ", ") + std::string("record ") + Dbf_Grouped(e.record) + " " +
+                        (f.problem == DbfProblem::kDeletionFlag ? e.value : "\"" + e.value + "\"");
+        if (f.count > static_cast<int64_t>(f.examples.size())) examples += ", ...";
+        if (f.problem == DbfProblem::kDeletionFlag) {
+            f.message = f.count == 1 ? "record " + Dbf_Grouped(f.record) + ": deletion flag " + f.examples[0].value +
+                                           ", neither blank nor *"
+                                     : "records: " + Dbf_Grouped(f.count) +
+                                           " deletion flags are neither blank nor *: " + examples;
+        } else {
+            const char* what = f.problem == DbfProblem::kNotANumber ? "not a number"
+                               : f.problem == DbfProblem::kNotADate ? "not a date (YYYYMMDD)"
+                                                                    : "not a logical value (? Y N T F)";
+            f.message = f.count == 1 ? label(f.field) + ": record " + Dbf_Grouped(f.record) + " holds \"" +
+                                           f.examples[0].value + "\", " + what
+                                     : label(f.field) + ": " + Dbf_Grouped(f.count) + " values are " + what + ": " +
+                                           examples;
+        }
+        report_.findings.push_back(std::move(f));
+    }
+    return ok;
+}
+
+}  // namespace
+
+std::string Dbf_Grouped(int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return n < 0 ? "-" + out : out;
+}
+
+std::string Dbf_Plural(int64_t n, const char* one, const char* many) {
+    return Dbf_Grouped(n) + " " + (n == 1 ? one : many);
+}
+
+const char* Dbf_ProblemCode(DbfProblem problem) {
+    switch (problem) {
+        case DbfProblem::kUnknownVersion: return "unknown-version";
+        case DbfProblem::kShortHeader: return "short-header";
+        case DbfProblem::kNoTerminator: return "no-terminator";
+        case DbfProblem::kHeaderLength: return "header-length";
+        case DbfProblem::kRecordLength: return "record-length";
+        case DbfProblem::kEmptyName: return "empty-name";
+        case DbfProblem::kDuplicateName: return "duplicate-name";
+        case DbfProblem::kUnreadableName: return "unreadable-name";
+        case DbfProblem::kUnknownType: return "unknown-type";
+        case DbfProblem::kDateLength: return "date-length";
+        case DbfProblem::kRecordsBeyondCount: return "records-beyond-count";
+        case DbfProblem::kPartialRecord: return "partial-record";
+        case DbfProblem::kFileShort: return "file-short";
+        case DbfProblem::kBytesAfterEnd: return "bytes-after-end";
+        case DbfProblem::kUnknownTail: return "unknown-tail";
+        case DbfProblem::kDeletionFlag: return "deletion-flag";
+        case DbfProblem::kNotANumber: return "not-a-number";
+        case DbfProblem::kNotADate: return "not-a-date";
+        case DbfProblem::kNotALogical: return "not-a-logical";
+    }
+    return "unknown";
+}
+
+std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field) {
+    if (field < 0 || field >= static_cast<int32_t>(scan.fields().size())) return "field " + std::to_string(field);
+    const DbfScanField& f = scan.fields()[static_cast<std::size_t>(field)];
+    std::string shape = f.type > 0x20 && f.type < 0x7F ? std::string(1, f.type) : hex_byte(static_cast<uint8_t>(f.type));
+    shape += " " + std::to_string(f.length);
+    if (f.decimals) shape += "." + std::to_string(f.decimals);
+    return "field " + std::to_string(field) + " " + shown(trimmed(f.name), scan.oem()) + " (" + shape + ")";
+}
+
+DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
+    DbfCheckReport report;
+    report.status = DbfScanStatus::kOpened;
+    report.version = scan.version();
+    report.record_count = scan.record_count();
+    report.header_length = scan.header_length();
+    report.record_length = scan.record_length();
+    report.language = scan.language();
+    report.field_count = static_cast<int32_t>(scan.fields().size());
+    report.file_length = scan.file_length();
+    // What no reading of the header can place records by is not a table.
+    const bool terminated = scan.descriptors().size() > 32 * scan.fields().size() &&
+                            scan.descriptors()[32 * scan.fields().size()] == kDbfTerminator;
+    if (scan.file_length() < 32 || scan.record_length() < 1 || (!known_version(scan.version()) && !terminated)) {
+        report.status = DbfScanStatus::kNotATable;
+        report.why = "not a dBASE table";
+        return report;
+    }
+    Checker checker(scan, report);
+    checker.header();
+    checker.extent();
+    if (!checker.values(progress)) {
+        report.status = DbfScanStatus::kUnreadable;
+        report.why = "cannot be read to its end";
+    }
+    return report;
+}
+
+DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress) {
+    DbfScan scan;
+    const DbfScanStatus status = scan.open(path, false);
+    if (status != DbfScanStatus::kOpened) {
+        DbfCheckReport report;
+        report.status = status;
+        report.why = status == DbfScanStatus::kMissing  ? "no such file"
+                     : status == DbfScanStatus::kInUse  ? "in use by another program"
+                     : status == DbfScanStatus::kNotATable ? "not a dBASE table"
+                                                          : "cannot be read";
+        return report;
+    }
+    return Dbf_CheckScan(scan, progress);
+}
+
+}  // namespace hyl

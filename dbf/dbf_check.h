@@ -1,0 +1,106 @@
+// Checking a table whole: what is wrong with its header, with where its
+// records end against what the header counts, and with the values of the
+// counted records.  What it finds is said in plain words for the people who
+// keep the tables (UTF-8, record and field numbers counted from 0), and kept
+// as data for scripts and for repair.
+//
+// Not damage: deleted records ('*' flags), and a table with no 0x1A after
+// its last record (this library writes none; peers read both).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dbf/dbf_scan.h"
+
+namespace hyl {
+
+enum class DbfProblem {
+    // The header.
+    kUnknownVersion,
+    kShortHeader,      // the file ends inside its header or descriptors
+    kNoTerminator,     // no 0x0D after the descriptors
+    kHeaderLength,     // the header length does not fit the descriptors and the terminator
+    kRecordLength,     // not 1 + the sum of the field lengths
+    kEmptyName,
+    kDuplicateName,
+    kUnreadableName,   // control bytes in a name
+    kUnknownType,
+    kDateLength,       // a D field not 8 long
+    // Where the records end.
+    kRecordsBeyondCount,  // complete records after the counted ones (an interrupted append)
+    kPartialRecord,       // an incomplete record at the end
+    kFileShort,           // fewer records in the file than the header counts
+    kBytesAfterEnd,       // bytes after the 0x1A end marker
+    kUnknownTail,         // bytes after the records that do not read as records
+    // The values of the counted records.
+    kDeletionFlag,  // neither blank nor '*'
+    kNotANumber,    // an N or F field
+    kNotADate,      // a D field
+    kNotALogical,   // an L field
+};
+
+// A stable name for scripts ("record-length", "records-beyond-count", ...).
+const char* Dbf_ProblemCode(DbfProblem problem);
+
+struct DbfExample {
+    int64_t record = 0;
+    std::string value;  // UTF-8; control bytes written \xNN
+};
+
+struct DbfFinding {
+    DbfProblem problem;
+    int32_t field = -1;    // the field it concerns, -1 for none
+    int64_t record = -1;   // the record it concerns (the first of several), -1 for none
+    int64_t count = 0;     // how many values, records or bytes it concerns
+    std::vector<DbfExample> examples;  // the first few of several values
+    std::string message;   // in plain words
+};
+
+// How the records lie against what the header counts: what repair works from.
+struct DbfExtent {
+    int64_t counted = 0;        // the header's count (taken unsigned)
+    int64_t present = 0;        // counted records whose bytes are all in the file
+    int64_t beyond = 0;         // complete records after the counted ones with a blank or '*' flag, up to the first that has neither
+    int64_t partial_bytes = 0;  // an incomplete record at the end
+    bool end_marker = false;    // a 0x1A right after the last record
+    int64_t after_marker = 0;   // bytes after that marker
+    int64_t unknown_tail = 0;   // bytes after the records that do not read as records
+    int64_t records_end = 0;    // where the last record (counted or beyond) ends
+};
+
+struct DbfCheckReport {
+    DbfScanStatus status = DbfScanStatus::kUnreadable;
+    std::string why;  // when the table could not be checked at all, in plain words
+    uint8_t version = 0;
+    int32_t record_count = 0;
+    int32_t header_length = 0;
+    int32_t record_length = 0;
+    uint8_t language = 0;
+    int32_t field_count = 0;
+    int64_t file_length = 0;
+    DbfExtent extent;
+    std::vector<DbfFinding> findings;
+
+    bool checked() const { return status == DbfScanStatus::kOpened; }
+    bool sound() const { return checked() && findings.empty(); }
+};
+
+// Called now and then with the records done and the records to do.
+using DbfProgress = std::function<void(int64_t done, int64_t total)>;
+
+// Opens PATH shared for reading and checks it whole.
+DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress = {});
+// Checks an open snapshot.
+DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress = {});
+
+// Counts as people read them: "1,000,000"; "1 record", "3 records".
+std::string Dbf_Grouped(int64_t n);
+std::string Dbf_Plural(int64_t n, const char* one, const char* many);
+
+// A field as the findings name it: "field 2 QTY (N 10.2)".
+std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field);
+
+}  // namespace hyl

@@ -1,0 +1,194 @@
+// Repairing a table: check it while holding it, decide what needs no
+// guessing, back it up, then change the count and the end of the file in
+// the order that leaves it readable if the machine stops half way.
+#include "dbf/dbf_repair.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "lowlevel/lv.h"
+#include "platform/platform.h"
+
+namespace hyl {
+namespace {
+
+constexpr uint8_t kEndMarker = 0x1A;
+constexpr int64_t kCopyBlock = 4 << 20;
+
+// What repair will change, worked out from the check.
+struct Mending {
+    int64_t old_count = 0;
+    int64_t new_count = 0;
+    bool end_file = false;   // cut the file after the last record and put one 0x1A there
+    int64_t records_end = 0; // where that marker goes
+    std::vector<std::string> steps;  // in the past tense
+
+    bool changes(int64_t file_length) const {
+        return new_count != old_count || (end_file && file_length != records_end + 1);
+    }
+};
+
+bool has(const DbfCheckReport& report, DbfProblem problem) {
+    return std::any_of(report.findings.begin(), report.findings.end(),
+                       [problem](const DbfFinding& f) { return f.problem == problem; });
+}
+
+Mending plan(const DbfCheckReport& report) {
+    const DbfExtent& e = report.extent;
+    Mending m;
+    m.old_count = m.new_count = e.counted;
+    m.records_end = e.records_end;
+    // A file that ends inside its header has no place for records to end.
+    if (has(report, DbfProblem::kShortHeader)) return m;
+    if (e.present < e.counted) {
+        m.new_count = e.present;
+        m.end_file = true;
+        m.steps.push_back("lowered the record count from " + Dbf_Grouped(e.counted) + " to " +
+                          Dbf_Grouped(e.present) + ", the complete records the file holds");
+    } else if (e.beyond) {
+        m.new_count = e.counted + e.beyond;
+        m.steps.push_back("counted the " + Dbf_Plural(e.beyond, "complete record", "complete records") +
+                          " after the counted ones: the record count went from " + Dbf_Grouped(e.counted) + " to " +
+                          Dbf_Grouped(m.new_count));
+    }
+    // Bytes after the records that do not read as records are left alone,
+    // and so is the end of such a file.
+    if (e.unknown_tail) return m;
+    if (e.partial_bytes) {
+        m.end_file = true;
+        m.steps.push_back("cut off an incomplete record of " + Dbf_Plural(e.partial_bytes, "byte", "bytes"));
+    }
+    if (e.after_marker) {
+        m.end_file = true;
+        m.steps.push_back("cut off " + Dbf_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker");
+    }
+    if (e.beyond) m.end_file = true;
+    if (m.end_file && !e.end_marker) m.steps.push_back("ended the file with a 0x1A after the last record");
+    return m;
+}
+
+// The same steps in the conditional, for a dry run.
+std::string would(const std::string& step) {
+    static const std::pair<const char*, const char*> kTenses[] = {
+        {"lowered ", "would lower "}, {"counted ", "would count "}, {"cut off ", "would cut off "},
+        {"ended ", "would end "},     {" went from ", " would go from "}};
+    std::string out = step;
+    for (const auto& [past, conditional] : kTenses)
+        if (const auto at = out.find(past); at != std::string::npos) out.replace(at, std::string(past).size(), conditional);
+    return out;
+}
+
+// What a dry run leaves: the findings the mending does not reach.
+DbfCheckReport left_after(const DbfCheckReport& before, const Mending& m) {
+    DbfCheckReport after = before;
+    after.findings.clear();
+    for (const DbfFinding& f : before.findings) {
+        const bool mended = (f.problem == DbfProblem::kFileShort || f.problem == DbfProblem::kRecordsBeyondCount)
+                                ? m.new_count != m.old_count
+                                : (f.problem == DbfProblem::kPartialRecord || f.problem == DbfProblem::kBytesAfterEnd) &&
+                                      m.end_file;
+        if (!mended) after.findings.push_back(f);
+    }
+    return after;
+}
+
+// A byte-for-byte copy of the snapshot into BACKUP, on the disk before the
+// table is touched.  False with WHY when it cannot be made.
+bool make_backup(const DbfScan& scan, const std::string& backup, std::string* why) {
+    const int32_t existing = platform().file_open(backup.c_str(), kModeShareRead);
+    if (existing != -1) {
+        platform().file_close(existing);
+        *why = backup + " already exists: move it away, or repair with --no-backup";
+        return false;
+    }
+    const int32_t out = platform().file_create(backup.c_str());
+    if (out == -1) {
+        *why = "cannot create the backup " + backup;
+        return false;
+    }
+    std::vector<uint8_t> block;
+    bool ok = true;
+    for (int64_t at = 0; ok && at < scan.file_length(); at += kCopyBlock) {
+        const int64_t n = std::min(kCopyBlock, scan.file_length() - at);
+        block.resize(static_cast<std::size_t>(n));
+        ok = scan.read(at, block.data(), n) &&
+             lvv_write_at(out, at, block.data(), static_cast<int32_t>(n)) == static_cast<int32_t>(n);
+    }
+    ok = ok && platform().file_sync(out);
+    platform().file_close(out);
+    if (!ok) {
+        platform().file_remove(backup.c_str());
+        *why = "cannot write the backup " + backup + "; the table is unchanged";
+    }
+    return ok;
+}
+
+bool write_count(const DbfScan& scan, int64_t count) {
+    uint8_t bytes[4];
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(count) >> (8 * i));
+    return lvv_write_at(scan.handle(), 4, bytes, 4) == 4;
+}
+
+// A count that goes down is written before the records go, one that goes
+// up after the end is settled: at every moment the header counts no record
+// the file does not hold.
+bool apply(const DbfScan& scan, const Mending& m) {
+    if (m.new_count < m.old_count && !write_count(scan, m.new_count)) return false;
+    if (m.end_file) {
+        if (lvv_write_at(scan.handle(), m.records_end, &kEndMarker, 1) != 1) return false;
+        if (!platform().file_set_length(scan.handle(), m.records_end + 1)) return false;
+    }
+    if (m.new_count > m.old_count && !write_count(scan, m.new_count)) return false;
+    return platform().file_sync(scan.handle()) != 0;
+}
+
+}  // namespace
+
+DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options, const DbfProgress& progress) {
+    DbfRepairResult result;
+    DbfScan scan;
+    const DbfScanStatus status = scan.open(path, !options.dry_run);
+    if (status != DbfScanStatus::kOpened) {
+        result.why = status == DbfScanStatus::kMissing      ? "no such file"
+                     : status == DbfScanStatus::kInUse     ? "in use by another program; nothing changed"
+                     : status == DbfScanStatus::kNotATable ? "not a dBASE table"
+                                                           : "cannot be opened";
+        return result;
+    }
+    result.before = Dbf_CheckScan(scan, progress);
+    if (!result.before.checked()) {
+        result.why = result.before.why;
+        return result;
+    }
+    const Mending m = plan(result.before);
+    if (!m.changes(scan.file_length())) {
+        result.after = result.before;
+        result.outcome = result.before.sound() ? DbfRepairOutcome::kSound : DbfRepairOutcome::kDamageRemains;
+        return result;
+    }
+    if (options.dry_run) {
+        for (const std::string& step : m.steps) result.actions.push_back(would(step));
+        result.after = left_after(result.before, m);
+        result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
+        return result;
+    }
+    if (options.backup) {
+        const std::string backup = std::string(path) + ".bak";
+        if (!make_backup(scan, backup, &result.why)) return result;
+        result.backup_path = backup;
+        result.actions.push_back("copied the table to " + backup);
+    }
+    if (!apply(scan, m)) {
+        result.why = "cannot write the table" +
+                     (result.backup_path.empty() ? std::string() : "; " + result.backup_path + " holds it as it was");
+        return result;
+    }
+    result.actions.insert(result.actions.end(), m.steps.begin(), m.steps.end());
+    scan.close();
+    result.after = Dbf_CheckTable(path, progress);
+    result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
+    return result;
+}
+
+}  // namespace hyl

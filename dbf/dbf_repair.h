@@ -1,0 +1,48 @@
+// Mending a damaged table in place, only where no guessing is needed.
+//
+// Repair touches nothing but the header's record count (bytes 4-7) and the
+// end of the file, never a descriptor or a record: it counts the complete
+// records an interrupted append left after the counted ones (as far as their
+// deletion flags are blank or '*'), lowers the count of a file that holds
+// fewer records than it claims, cuts off an incomplete record and whatever
+// follows an end marker, and then ends the file with one 0x1A.  Bytes after
+// the records that do not read as records are left as they are, and so is
+// every other kind of damage: it is reported, not mended.
+//
+// The table is held as an append holds it (others may read, none may
+// write) from the first read to the last write, and copied byte for byte to
+// TABLE.bak before anything is changed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dbf/dbf_check.h"
+
+namespace hyl {
+
+struct DbfRepairOptions {
+    bool dry_run = false;  // say what would be done, change nothing, make no backup
+    bool backup = true;
+};
+
+enum class DbfRepairOutcome {
+    kSound,          // nothing needed mending
+    kMended,         // sound afterwards (dry run: would be)
+    kDamageRemains,  // damage that repair does not mend is left
+    kCannotWork,     // missing, not a table, in use, or a write failed
+};
+
+struct DbfRepairResult {
+    DbfRepairOutcome outcome = DbfRepairOutcome::kCannotWork;
+    std::string why;                   // for kCannotWork, in plain words
+    std::vector<std::string> actions;  // what was done (dry run: would be), in plain words
+    std::string backup_path;           // the backup made, if any
+    DbfCheckReport before;             // the check the mending worked from
+    DbfCheckReport after;              // the check made afterwards (dry run: what is left unmended)
+};
+
+DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options,
+                                const DbfProgress& progress = {});
+
+}  // namespace hyl

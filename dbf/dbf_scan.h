@@ -1,0 +1,100 @@
+// Reading a whole table at once, as one snapshot: for the tool's dump,
+// check and repair, which read every record and would pay a seek and a read
+// per field through the current table.  Not part of the DLL: hosts keep the
+// promise of the exports that every field read sees the file as it is at
+// that moment.
+//
+// The header and descriptors are read as opening a table reads them (a
+// header shorter than the file's own bytes reads as zeros, the fields end at
+// the 0x0D terminator, offsets are summed from the lengths), and a field's
+// text is what the field-text export gives for the same bytes, so a dump of
+// the snapshot reads exactly as the exports read the table.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hyl {
+
+enum class DbfScanStatus {
+    kOpened,
+    kMissing,     // no such file
+    kInUse,       // another program holds it in a mode that keeps this open out
+    kUnreadable,  // any other failure to open or read it
+    kNotATable,   // no header the library could open: a header length below 32
+};
+
+struct DbfScanField {
+    std::string name;  // descriptor bytes 0-10 up to the first NUL, as stored
+    char type = '\0';
+    int32_t length = 0;
+    int32_t decimals = 0;
+    // Within the record, summed from the lengths before it in 16 bits as the
+    // library sums them; below 1 when that sum wrapped, and then unreadable.
+    int32_t offset = 0;
+};
+
+class DbfScan {
+public:
+    DbfScan() = default;
+    ~DbfScan();
+    DbfScan(const DbfScan&) = delete;
+    DbfScan& operator=(const DbfScan&) = delete;
+
+    // Opens PATH shared for reading as a read of the library does, or, with
+    // FOR_UPDATE, for reading and writing with other writers kept out, as
+    // a table opened for appending is held; one attempt, no message shown.
+    DbfScanStatus open(const char* path, bool for_update);
+    void close();
+
+    int32_t handle() const { return handle_; }
+    int64_t file_length() const { return file_length_; }
+    const uint8_t* header() const { return header_; }
+    uint8_t version() const { return header_[0]; }
+    int32_t record_count() const;
+    int32_t header_length() const;  // signed 16 bits, at least 32 once opened
+    int32_t record_length() const;  // signed 16 bits
+    uint8_t language() const { return header_[29]; }
+    bool oem() const;
+    // The header length - 32 bytes after the header, zero where the file has none.
+    const std::vector<uint8_t>& descriptors() const { return descriptors_; }
+    const std::vector<DbfScanField>& fields() const { return fields_; }
+    // Where record R begins in the file.
+    int64_t record_position(int64_t record) const;
+
+    // LENGTH bytes at POSITION; bytes past the end of the file read as zero.
+    // False on a read error.
+    bool read(int64_t position, uint8_t* dst, int64_t length) const;
+
+    // The records FIRST to END - 1, read in blocks of a few megabytes and
+    // handed to VISIT with the first record's number, the number of records
+    // and their bytes.  Each block also holds the bytes that a field running
+    // past its record's length reaches (such a field reads on into the next
+    // record, as a field read of the library does).  VISIT returns false to
+    // stop.  False on a read error.
+    using BlockVisitor = std::function<bool(int64_t first, int64_t count, const uint8_t* bytes)>;
+    bool for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const;
+
+    // Field F's name as the field-name export gives it: trailing blanks
+    // and control bytes removed, in Windows-1251 when the language byte says 866.
+    std::string field_name(int32_t field) const;
+
+    // Field F's text in the record at RECORD_BYTES (as for_each_block hands
+    // them) as the field-text export gives it: up to the first NUL, trailing
+    // blanks and control bytes removed, in Windows-1251 when the table's
+    // language byte says 866.  OUT holds at least 256 bytes; returns the
+    // text's length.
+    int32_t field_text(const uint8_t* record_bytes, int32_t field, char* out) const;
+
+private:
+    int32_t handle_ = -1;
+    int64_t file_length_ = 0;
+    uint8_t header_[32] = {};
+    std::vector<uint8_t> descriptors_;
+    std::vector<DbfScanField> fields_;
+    int32_t reach_ = 0;  // bytes a record's fields reach from its start
+};
+
+}  // namespace hyl
