@@ -285,7 +285,9 @@ bool Checker::values(const DbfProgress& progress) {
                 note(-1, DbfProblem::kDeletionFlag, r, std::string_view(reinterpret_cast<const char*>(record), 1));
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 const DbfScanField& f = fields[i];
-                if (f.offset < 1) continue;
+                // A field that runs past its record, or a date field of another
+                // length, has its own finding; its values would only repeat it.
+                if (f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
                 const std::string_view v(reinterpret_cast<const char*>(record + f.offset),
                                          static_cast<std::size_t>(f.length));
                 DbfProblem problem;
