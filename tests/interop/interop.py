@@ -4,8 +4,9 @@ Run by run.sh with Debian's /usr/bin/python3 (which has dbfread and dbf):
 
     interop.py BUILD_DIR
 
-The library is reached only through its exports: the `hyl` tool (import,
-append, dump) and, for numbers, libhyl.so itself through ctypes.  The peers
+The library is reached through its exports (the `hyl` tool's import, append
+and dump, and, for numbers, libhyl.so itself through ctypes), and through the
+tool's check and repair of tables that an interrupted append left behind.  The peers
 are dbfread and python3-dbf, GDAL's ogr2ogr/ogrinfo, shapelib's
 dbfcreate/dbfadd, and pgdbf.  Every table starts from values a host would
 put; each check compares what a reader gives back with those values, never
@@ -16,6 +17,7 @@ import csv
 import ctypes
 import datetime
 import io
+import json
 import os
 import re
 import shutil
@@ -202,6 +204,12 @@ class Library:
             table + ".add.csv",
             [n for (n, _, _, _) in reversed(named)],
             [[host_text(f, v) for f, v in reversed(list(zip(fields, row)))] for row in rows]))
+
+    def status(self, *args):
+        """The tool's exit status and its output, whatever the status."""
+        need(self.hyl)
+        done = subprocess.run([self.hyl, *args], capture_output=True, timeout=PEER_TIMEOUT)
+        return done.returncode, done.stdout.decode("utf-8", "replace") + done.stderr.decode("utf-8", "replace")
 
     def dump(self, table):
         text = self.tool("dump", table, "--csv").decode("utf-8")
@@ -430,6 +438,48 @@ def check_no_garbage(table, count):
     expect_equal("bytes after the last record", tail, b"")
 
 
+def check_sound(lib, table):
+    code, out = lib.status("check", table)
+    expect_equal(f"hyl check exit status ({out.strip()})", code, 0)
+
+
+def crash(table):
+    """Leaves TABLE as a process killed while appending to it (or an older
+    program that wrote the count only at its close) leaves it: the last two
+    records on disk after the ones the header counts, no end marker, and half
+    of a record it was writing.  The bytes of the damaged table."""
+    with open(table, "rb") as f:
+        data = bytearray(f.read())
+    count, header_length, record_length = struct.unpack_from("<IHH", data, 4)
+    data = data[:header_length + count * record_length]
+    data += data[-record_length:][:record_length // 2]
+    struct.pack_into("<I", data, 4, count - 2)
+    with open(table, "wb") as f:
+        f.write(data)
+    return bytes(data)
+
+
+def check_repair(lib, table, fields, live, deleted=(), names=None):
+    """A crashed table: check reports it, repair mends it after a backup of
+    the exact bytes, and every reader gets every record back."""
+    repair(lib, table)
+    check_dbfread(table, fields, live, deleted, names)
+    check_ogr(table, fields, live, len(live) + len(deleted), names)
+
+
+def repair(lib, table):
+    damaged = crash(table)
+    code, out = lib.status("check", "--json", table)
+    codes = sorted({f["code"] for t in json.loads(out)["tables"] for f in t.get("findings", [])})
+    expect_equal("hyl check exit status", code, 1)
+    expect_equal("hyl check findings", codes, ["partial-record", "records-beyond-count"])
+    code, out = lib.status("repair", table)
+    expect_equal(f"hyl repair exit status ({out.strip()})", code, 0)
+    with open(table + ".bak", "rb") as f:
+        expect_equal("the backup", f.read(), damaged)
+    check_sound(lib, table)
+
+
 def live_and_deleted(records, deleted_index):
     live = [r for i, r in enumerate(records) if i != deleted_index]
     deleted = [r for i, r in enumerate(records) if i == deleted_index]
@@ -471,13 +521,26 @@ def build_checks(lib, work):
     def ogr_appended():
         return appended("ogr", lambda: ogr_table(work, "ogr_app.dbf"))
 
+    def check_shapelib_repair():
+        table, fields = repaired("shapelib", lambda: shapelib_table(crash_dir))
+        repair(lib, table)
+        expect_equal("dbfread record count", read_dbfread(table)[1], len(RECORDS))
+        expect_equal("ogrinfo feature count", read_ogrinfo(table)[0], len(RECORDS))
+        kept = [i for i, f in enumerate(FIELDS) if f in fields]
+        check_exports(lib, table, fields, [[r[i] for i in kept] for r in RECORDS], [ASCII_NAMES[i] for i in kept])
+
     def check_shapelib():
         table, fields = made("shapelib", lambda: shapelib_table(work))
         kept = [i for i, f in enumerate(FIELDS) if f in fields]
         check_exports(lib, table, fields, [[r[i] for i in kept] for r in RECORDS],
                       [ASCII_NAMES[i] for i in kept])
 
+    def repaired(key, maker):
+        return made(key + "+repair", maker)
+
     os.makedirs(os.path.join(work, "app"))
+    os.makedirs(os.path.join(work, "crash"))
+    crash_dir = os.path.join(work, "crash")
     py_live, py_deleted = live_and_deleted(RECORDS + APPENDED, DELETED_INDEX)
     all_records = RECORDS + APPENDED
     return [
@@ -517,6 +580,21 @@ def build_checks(lib, work):
          lambda: check_dbfread(ogr_appended(), FIELDS, all_records)),
         ("library appended to an ogr2ogr table: read by ogrinfo and ogr2ogr",
          lambda: check_ogr(ogr_appended(), FIELDS, all_records, len(all_records))),
+        ("hyl check: every peer's table and every appended one is sound",
+         lambda: [check_sound(lib, t) for t in (lib_made(), made("pydbf", lambda: pydbf_table(work)),
+                                                 made("ogr", lambda: ogr_table(work)),
+                                                 made("shapelib", lambda: shapelib_table(work))[0],
+                                                 lib_appended(), pydbf_appended(), ogr_appended())]),
+        ("hyl repair of a crashed library table: read by dbfread and GDAL",
+         lambda: check_repair(lib, repaired("library", lambda: library_table(lib, crash_dir)),
+                              FIELDS, RECORDS)),
+        ("hyl repair of a crashed python3-dbf table (deleted record): read by dbfread and GDAL",
+         lambda: check_repair(lib, repaired("pydbf", lambda: pydbf_table(crash_dir)), FIELDS,
+                              *live_and_deleted(RECORDS, DELETED_INDEX), ASCII_NAMES)),
+        ("hyl repair of a crashed ogr2ogr table: read by dbfread and GDAL",
+         lambda: check_repair(lib, repaired("ogr", lambda: ogr_table(crash_dir)), FIELDS, RECORDS)),
+        ("hyl repair of a crashed dbfcreate/dbfadd table: counted by dbfread and GDAL, read through the exports",
+         check_shapelib_repair),
     ]
 
 
