@@ -110,6 +110,7 @@ Call call_measured(FARPROC fn, const uint32_t* args, int words, int skew, bool r
 }  // namespace host
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--append-child") == 0) return host::append_child(argv[2], argv[3]);
     if (argc < 3) {
         std::printf("usage: host.exe DLL_PATH WORK_DIR\n");
         return 2;

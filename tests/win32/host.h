@@ -68,5 +68,7 @@ struct Group {
 };
 // Every group of checks, in the order they run.
 std::vector<Group> groups();
+// The appending host the crash group starts and ends: host.exe --append-child DLL TABLE.
+int append_child(const char* dll_path, const char* table);
 
 }  // namespace host

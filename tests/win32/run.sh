@@ -79,7 +79,7 @@ sample=$(winpath "$(cd "$(dirname "$0")/../.." && pwd)/samples/equipment.dbf")
 run_program "example host (linked and loaded)" "loaded: 4 records" "$build/example_host.exe" "$sample"
 run_program "hyl.exe info" "fields: 5" "$build/hyl.exe" info "$sample"
 
-run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,dates,plan"
+run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,crash,dates,plan"
 run_host Europe/Helsinki "dates"
 timeout 10 wineserver -k >/dev/null 2>&1
 echo "$passed passed, $failed failed"

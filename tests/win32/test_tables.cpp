@@ -181,13 +181,107 @@ void code_pages() {
        GetACP());
 }
 
+// A record as the appending child writes it: ID N(10), TEXT C(20).
+std::string crash_record(int i) {
+    char bytes[40];
+    std::snprintf(bytes, sizeof bytes, " %10d%-20s", i, ("record " + std::to_string(i)).c_str());
+    return bytes;
+}
+
+// A host appending through the DLL is ended with TerminateProcess at seeded
+// moments: the header counts every record it was told is appended, and at
+// most one more, each in its place; the next host appends right after them.
+void appends_survive_termination() {
+    Api api;
+    const std::string path = work_path("crash.dbf");
+    if (!ok(api.create(2, path.c_str()) && api.define(0, 10, "ID", "N", 0) && api.define(1, 20, "TEXT", "C", 0),
+            "cannot make %s", path.c_str()))
+        return;
+    char self[MAX_PATH], dll[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    GetModuleFileNameA(g_dll, dll, MAX_PATH);
+    uint32_t seed = 20261207;
+    int acked = 0;
+    for (int round = 0; round < 4; ++round) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE from_child = nullptr, to_parent = nullptr;
+        CreatePipe(&from_child, &to_parent, &inherit, 0);
+        SetHandleInformation(from_child, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA start{};
+        start.cb = sizeof start;
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdOutput = to_parent;
+        std::string command = std::string("\"") + self + "\" --append-child \"" + dll + "\" \"" + path + "\"";
+        PROCESS_INFORMATION child{};
+        const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                            &start, &child);
+        CloseHandle(to_parent);
+        if (!ok(started, "cannot start the appending host: %lu", GetLastError())) {
+            CloseHandle(from_child);
+            return;
+        }
+        // The first acknowledgement, then a seeded pause, then the end.
+        std::vector<uint8_t> acks(4);
+        DWORD got = 0;
+        ReadFile(from_child, acks.data(), 4, &got, nullptr);
+        seed = seed * 1103515245u + 12345u;
+        Sleep(seed >> 16 & 63);
+        TerminateProcess(child.hProcess, 9);
+        WaitForSingleObject(child.hProcess, 30000);
+        acks.resize(got);
+        uint8_t more[4096];
+        while (ReadFile(from_child, more, sizeof more, &got, nullptr) && got) acks.insert(acks.end(), more, more + got);
+        CloseHandle(from_child);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        for (std::size_t at = 0; at + 4 <= acks.size(); at += 4) {
+            int index = acks[at] | acks[at + 1] << 8 | acks[at + 2] << 16 | acks[at + 3] << 24;
+            if (index + 1 > acked) acked = index + 1;
+        }
+        const std::vector<uint8_t> bytes = read_bytes(path);
+        const int count = bytes.size() >= 32 ? bytes[4] | bytes[5] << 8 | bytes[6] << 16 | bytes[7] << 24 : -1;
+        ok(acked <= count && count <= acked + 1, "round %d: the header counts %d, the host was told %d", round, count,
+           acked);
+        int wrong = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::size_t at = 97 + 31 * static_cast<std::size_t>(i);
+            if (at + 31 > bytes.size() || std::memcmp(&bytes[at], crash_record(i).data(), 31) != 0) ++wrong;
+        }
+        ok(wrong == 0, "round %d: %d of %d counted records do not hold what was written", round, wrong, count);
+        ok(api.open_read(path.c_str()) == 1 && api.records() == count, "round %d: the DLL counts %d, the header %d",
+           round, api.records(), count);
+        api.close();
+        acked = count;
+    }
+    ok(acked > 4, "the hosts appended only %d records", acked);
+}
+
 }  // namespace
+
+// The appending host of appends_survive_termination, run as a child.
+int append_child(const char* dll_path, const char* table) {
+    g_dll = LoadLibraryA(dll_path);
+    if (!g_dll) return 1;
+    Api api;
+    if (!api.open_append(table)) return 1;
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    for (int i = api.records();; ++i) {
+        const std::string record = crash_record(i);
+        api.put(record.substr(1, 10).c_str(), 0);
+        api.put(record.substr(11).c_str(), 1);
+        uint8_t ack[4] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i >> 16),
+                          static_cast<uint8_t>(i >> 24)};
+        DWORD put = 0;
+        if (!api.append() || !WriteFile(out, ack, 4, &put, nullptr)) return 1;
+    }
+}
 
 void register_table_groups(std::vector<Group>& out) {
     out.push_back({"tables", create_append_read_back});
     out.push_back({"tables", foreign_header});
     out.push_back({"sharing", sharing_violation});
     out.push_back({"codepages", code_pages});
+    out.push_back({"crash", appends_survive_termination});
 }
 
 }  // namespace host
