@@ -42,6 +42,7 @@ std::string library_path(const std::string& utf8) {
 }
 
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+bool stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
 
 }  // namespace hyltool
 #else
@@ -56,6 +57,7 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 std::string library_path(const std::string& utf8) { return utf8; }
 
 bool stderr_is_terminal() { return isatty(2) != 0; }
+bool stdout_is_terminal() { return isatty(1) != 0; }
 
 }  // namespace hyltool
 #endif

@@ -106,6 +106,8 @@ int run_dump(const DumpOptions& o) {
         labels.push_back(name + std::string(static_cast<std::size_t>(std::max(0, 11 - display_width(name))), ' ') + ' ');
 
     Progress progress("dump " + o.table);
+    // The bar leaves the line before records go to the same terminal.
+    const bool records_on_terminal = stdout_is_terminal();
     const int64_t records = std::max(scan.record_count(), 0);
     char text[256];
     std::string value;
@@ -137,7 +139,7 @@ int run_dump(const DumpOptions& o) {
         }
         progress.update(first + count, records);
         if (out.size() > (1 << 20)) {
-            progress.clear();
+            if (records_on_terminal) progress.clear();
             flush();
         }
         return true;

@@ -27,7 +27,8 @@ private:
     bool shown_ = false;
 };
 
-// Whether standard error is a terminal.
+// Whether standard error, or standard output, is a terminal.
 bool stderr_is_terminal();
+bool stdout_is_terminal();
 
 }  // namespace hyltool
