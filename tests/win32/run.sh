@@ -78,6 +78,7 @@ run_program() {
 sample=$(winpath "$(cd "$(dirname "$0")/../.." && pwd)/samples/equipment.dbf")
 run_program "example host (linked and loaded)" "loaded: 4 records" "$build/example_host.exe" "$sample"
 run_program "hyl.exe info" "fields: 5" "$build/hyl.exe" info "$sample"
+run_program "hyl.exe check" "sound (4 records, 5 fields)" "$build/hyl.exe" check "$sample"
 
 run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,crash,dates,plan"
 run_host Europe/Helsinki "dates"
