@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string_view>
 
 #include "dbf/dbf.h"
@@ -151,8 +150,9 @@ void Checker::header() {
     const bool terminated = d.size() > static_cast<std::size_t>(32 * n) && d[32 * n] == kDbfTerminator;
     const int32_t expected = 32 * n + 33;
     if (!terminated) {
-        add(DbfProblem::kNoTerminator, "header: no 0x0D terminator after the " + Dbf_Plural(n, "field descriptor", "field descriptors") +
-                                           " its length of " + Dbf_Grouped(hl) + " bytes holds");
+        add(DbfProblem::kNoTerminator, "header: no 0x0D terminator after the " +
+                                           Dbf_Plural(n, "field descriptor", "field descriptors") +
+                                           " (header length " + Dbf_Grouped(hl) + ")");
     } else if (hl != expected && !(visual_foxpro(scan_.version()) && hl == expected + kFoxProBacklink) &&
                (dbase3(scan_.version()) || !known_version(scan_.version()))) {
         add(DbfProblem::kHeaderLength, "header: length " + Dbf_Grouped(hl) + " does not fit " +
