@@ -5,6 +5,7 @@
 // is shown in UTF-8.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ std::string to_utf8(const char* ansi);
 // ANSI code page otherwise).
 std::vector<std::string> utf8_arguments(int argc, char** argv);
 // A file name from the command line as the library's file calls take it:
+// A file name from the command line as the standard library's files take it
+// (a wide name on Windows).
+std::filesystem::path utf8_path(const std::string& utf8);
 // unchanged natively, in the ANSI code page on Windows.
 std::string library_path(const std::string& utf8);
 // One CSV field, quoted when it holds a comma, a quote or a line break.
