@@ -3,7 +3,7 @@
 import and append refusing what a table cannot hold, by row and column, with
 the table left as it was.
 
-    cli.py HYL VERSION
+    cli.py HYL VERSION MANPAGE
 """
 import hashlib
 import os
@@ -12,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-hyl, version = sys.argv[1:3]
+hyl, version, manpage = sys.argv[1:4]
 hyl = os.path.abspath(hyl)
 work = tempfile.mkdtemp()
 failures = []
@@ -131,7 +131,17 @@ for args, want_exit, stream, want in USAGE:
     if want_exit == 2 and len(got.stderr.decode().splitlines()) != 2:
         failures.append(f"hyl {' '.join(args)}: the hint is not one line: {got.stderr.decode()!r}")
 
-print(f"{len(CASES)} writes, {len(USAGE)} usages checked: {len(failures)} failed")
+# The manual page describes every command the tool has, and its version.
+page = open(manpage, encoding="utf-8").read()
+helptext = run("--help").stdout.decode()
+commands = re.findall(r"^  (\w+)\s", helptext.split("Subcommands:")[-1], re.M)
+for command in commands + ["check", "repair"]:
+    if not re.search(rf'^\.SS "?hyl {command}\b', page, re.M):
+        failures.append(f"the manual page has no section for hyl {command}")
+if f'"hyl {version}"' not in page:
+    failures.append(f"the manual page does not carry version {version}")
+
+print(f"{len(CASES)} writes, {len(USAGE)} usages and the manual page checked: {len(failures)} failed")
 for f in failures:
     print("FAIL", f)
 sys.exit(1 if failures else 0)
