@@ -23,6 +23,11 @@ std::string ansi_to_utf8(std::string_view ansi);
 // Characters that Windows-1251 cannot hold become '?'.
 std::string utf8_to_ansi(std::string_view utf8);
 
+// The code page 866 byte of a Unicode character, or -1 when 866 has none.
+// 866 and 1251 hold different sets: the box-drawing characters are only in
+// 866, the typographic quotes and dashes only in 1251.
+int unicode_to_oem866(char32_t c);
+
 // A text written in the source as UTF-8 and stored in Windows-1251, converted
 // while compiling: the library's messages are quoted byte for byte in 1251.
 template <std::size_t N>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: build the native library and tool, and show the bundled
-# sample table and a search of the bundled sample plan.
+# sample table, a search of the bundled sample plan and its chart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh native
@@ -13,3 +13,6 @@ echo "== hyl dump samples/equipment.dbf --csv"
 $hyl dump samples/equipment.dbf --csv
 echo "== hyl plan 'Котельная № 1' котёл 2024-03-01 2024-04-01 --root samples"
 $hyl plan 'Котельная № 1' котёл 2024-03-01 2024-04-01 --root samples
+echo "== hyl plan '' '' 2024-02-28 2024-04-03 --root samples --chart build/native/plan-chart.svg"
+$hyl plan '' '' 2024-02-28 2024-04-03 --root samples --chart build/native/plan-chart.svg
+echo "chart: build/native/plan-chart.svg"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the native GoogleTest suite, the interoperability checks with
-# other dBASE readers and writers, then the 32-bit DLL under Wine.
+# Every test: the native GoogleTest suite with the tool, install and Debian
+# package checks, the interoperability checks with other dBASE readers and
+# writers, then the Windows package and the 32-bit DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh all
@@ -27,4 +28,5 @@ bash tests/fuzz/run.sh build/fuzz
 echo "== 32-bit DLL under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
+bash tests/install/check-zip.sh build/win32
 bash tests/win32/run.sh build/win32

@@ -2,6 +2,14 @@
 #include "tools/progress.h"
 #include "tools/tool.h"
 
+namespace hyltool {
+
+std::filesystem::path utf8_path(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace hyltool
+
 #if defined(_WIN32)
 #include <windows.h>
 #include <io.h>

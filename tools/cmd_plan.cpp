@@ -1,7 +1,8 @@
 // The plan search: walks every plan entry of an object and a piece of
 // equipment whose period meets a date range, as a host does (previous index
 // -1, then each index returned), and prints each entry's record number,
-// names, first day and the day after its last.
+// names, first day and the day after its last, and with --chart draws them
+// as a timeline (tools/chart.h).
 //
 // The plan lives at the library's built-in Windows path on drive X (or the
 // --drive letter).  Natively, --root DIR names the folder that drive stands
@@ -13,12 +14,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "hyl.h"
 #include "platform/codepage.h"
+#include "tools/chart.h"
 #include "tools/tool.h"
 
 namespace hyltool {
@@ -101,8 +104,28 @@ void print_hits(const std::vector<Hit>& hits) {
 }
 
 struct PlanOptions {
-    std::string object, equipment, from, to, root, drive;
+    std::string object, equipment, from, to, root, drive, chart;
+    bool quiet = false;
 };
+
+// A chart spans whole days of the axis; past ten years it is no longer a
+// picture anyone reads.
+constexpr double kLongestChart = 3660;
+
+int write_chart(const PlanOptions& o, double from, double to, const std::vector<Hit>& hits) {
+    ChartRequest request;
+    request.object = o.object;
+    request.equipment = o.equipment;
+    request.from = from;
+    request.to = to;
+    for (const Hit& h : hits)
+        request.entries.push_back({h.record, h.object, h.equipment, h.first_day, h.day_after_last});
+    const std::string svg = plan_chart_svg(request);
+    std::ofstream out(utf8_path(o.chart), std::ios::binary | std::ios::trunc);
+    if (!out.write(svg.data(), static_cast<std::streamsize>(svg.size())) || !out.flush())
+        return fail(1, "cannot write the chart " + o.chart);
+    return 0;
+}
 
 int run_plan(const PlanOptions& o) {
     const std::string& root = o.root;
@@ -110,6 +133,8 @@ int run_plan(const PlanOptions& o) {
     double from = 0.0, to = 0.0;
     if (!parse_iso_date(o.from, &from) || !parse_iso_date(o.to, &to))
         return usage_error("plan", "dates are YYYY-MM-DD[THH:MM[:SS]]");
+    if (!o.chart.empty() && !(from < to && to - from <= kLongestChart))
+        return usage_error("plan", "--chart needs FROM before TO, at most ten years apart");
     char letter = 'X';
     if (!drive.empty()) {
         const char c = drive[0];
@@ -146,6 +171,9 @@ int run_plan(const PlanOptions& o) {
     }
     Hyl_pMonZvkFreeResource();
     read_names(plan_path, hits);
+    if (!o.chart.empty())
+        if (int status = write_chart(o, from, to, hits)) return status;
+    if (o.quiet) return 0;
     if (hits.empty()) {
         std::fprintf(stderr, "hyl: no plan entries match\n");
         return 0;
@@ -168,6 +196,8 @@ void add_plan_command(CLI::App& app) {
     cmd->add_option("TO", o->to, "end of the range")->required();
     cmd->add_option("--root", o->root, "the folder the plan's drive stands for (native builds)")->type_name("DIR");
     cmd->add_option("--drive", o->drive, "the plan's drive letter instead of X")->type_name("LETTER");
+    cmd->add_option("--chart", o->chart, "also draw the entries as a timeline in an SVG file")->type_name("FILE");
+    cmd->add_flag("--quiet", o->quiet, "print no list (with --chart: only the chart)");
     cmd->callback([o] { set_exit_status(run_plan(*o)); });
 }
 

@@ -1,84 +1,118 @@
 // Writing tables: import (a new table from CSV) and append (CSV rows added
-// to an existing table).
+// to an existing table).  The whole CSV is checked first (tools/table_input.h):
+// with a problem anywhere the command says every one and writes nothing, so
+// no table is left half imported.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "hyl.h"
 #include "platform/codepage.h"
+#include "tools/table_input.h"
 #include "tools/tool.h"
 
 namespace hyltool {
 
 namespace {
 
+constexpr std::size_t kProblemsShown = 20;
+// A header of more fields would no longer fit the 16-bit header length.
+constexpr std::size_t kMostFields = 1022;
+constexpr long kLongestRecord = 32767;
+
+struct WriteOptions {
+    std::string table, data;
+    bool truncate = false;
+};
+
 // One CSV column and the table field it fills.
 struct Column {
-    std::string name;  // Windows-1251
-    std::string type;
-    int length = 0;
-    int decimals = 0;
+    FieldDef def;
     int field = 0;
 };
 
-bool read_csv_file(const std::string& path, std::vector<std::vector<std::string>>& rows) {
-    std::ifstream in(path, std::ios::binary);
+// What the CSV holds, checked: the columns (none where the header cell was
+// unsound) and every record as the table stores it, in code page 866.
+struct CheckedData {
+    std::vector<std::optional<Column>> columns;
+    std::vector<std::vector<std::string>> records;  // by field number
+    int cut = 0;
+};
+
+std::string column_label(std::size_t index) { return "column " + std::to_string(index + 1); }
+
+// The CSV file read and split; false when it cannot be read.
+bool load_csv(const std::string& data, CsvText* csv) {
+    std::ifstream in(utf8_path(data), std::ios::binary);
     if (!in) return false;
     std::stringstream buffer;
     buffer << in.rdbuf();
-    rows = csv_parse(buffer.str());
+    *csv = csv_read(buffer.str());
     return true;
 }
 
-std::vector<std::string> split_header_cell(const std::string& cell) {
-    std::vector<std::string> parts;
-    std::stringstream ss(cell);
-    for (std::string part; std::getline(ss, part, ':');) parts.push_back(part);
-    return parts;
+// Quoting faults end the reading: nothing after them can be trusted.
+void add_csv_error(const CsvText& csv, const std::vector<std::optional<Column>>& columns, InputProblems& problems) {
+    const int row = static_cast<int>(csv.rows.size());
+    std::string column = column_label(csv.error_column);
+    if (row > 1 && csv.error_column < columns.size() && columns[csv.error_column])
+        column += " (" + columns[csv.error_column]->def.name + ")";
+    problems.add(row, csv.error_line, column, "malformed CSV: " + csv.error);
 }
 
-// A value as the table stores it: code page 866, numbers right-aligned.
-std::string stored_value(const Column& c, const std::string& utf8) {
-    std::string oem = hyl::utf8_to_ansi(utf8);
-    hyl::ansi_to_oem(oem.data());
-    if ((c.type == "N" || c.type == "F") && static_cast<int>(oem.size()) < c.length)
-        oem.insert(0, static_cast<std::size_t>(c.length) - oem.size(), ' ');
-    return oem;
+// Checks rows 2.. against the columns and keeps them as records of
+// `field_count` fields.
+void check_rows(const CsvText& csv, std::size_t field_count, bool truncate, CheckedData& data,
+                InputProblems& problems) {
+    const std::size_t last = csv.error.empty() ? csv.rows.size() : csv.rows.size() - 1;
+    for (std::size_t r = 1; r < last; ++r) {
+        const CsvRow& row = csv.rows[r];
+        const int number = static_cast<int>(r) + 1;
+        if (row.fields.size() != data.columns.size()) {
+            problems.add(number, row.line, "",
+                         std::to_string(row.fields.size()) + " values, the header names " +
+                             std::to_string(data.columns.size()) + " columns");
+            continue;
+        }
+        std::vector<std::string> record(field_count);
+        for (std::size_t c = 0; c < data.columns.size(); ++c) {
+            if (!data.columns[c]) continue;
+            const Column& column = *data.columns[c];
+            std::string problem;
+            bool cut = false;
+            if (!stored_value(column.def, row.fields[c], truncate, &record[column.field], &cut, &problem))
+                problems.add(number, row.line, "column " + column.def.name, problem);
+            data.cut += cut;
+        }
+        data.records.push_back(std::move(record));
+    }
+    if (!csv.error.empty()) add_csv_error(csv, data.columns, problems);
 }
 
-// Puts one CSV row into the record being assembled.  Putting field 0 starts
+// Puts one record into the record being assembled.  Putting field 0 starts
 // a new record, so it goes first, and never empty: an empty put would leave
 // no buffer to append on the first row.
-void put_row(const std::vector<Column>& columns, const std::vector<std::string>& row) {
-    std::string first = " ";
-    for (std::size_t i = 0; i < columns.size(); ++i)
-        if (columns[i].field == 0 && i < row.size()) {
-            std::string value = stored_value(columns[i], row[i]);
-            if (!value.empty()) first = value;
-        }
-    Hyl_PutField(first.c_str(), 0);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i].field == 0) continue;
-        std::string value = stored_value(columns[i], i < row.size() ? row[i] : std::string());
-        Hyl_PutField(value.c_str(), columns[i].field);
-    }
+void put_record(const std::vector<std::string>& record) {
+    Hyl_PutField(record.empty() || record[0].empty() ? " " : record[0].c_str(), 0);
+    for (std::size_t f = 1; f < record.size(); ++f) Hyl_PutField(record[f].c_str(), static_cast<int>(f));
 }
 
-// Appends rows 1.. to the table open for appending, then closes it, which
-// writes the header with the new record count.  The number appended, or -1
-// when an append failed.
-int append_rows(const std::string& table, const std::vector<Column>& columns,
-                const std::vector<std::vector<std::string>>& rows) {
+// Appends the records to the table open for appending, then closes it,
+// which writes the header with the new record count.  The number appended,
+// or -1 when an append failed.
+int append_records(const std::string& table, const std::vector<std::vector<std::string>>& records) {
     int appended = 0;
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        put_row(columns, rows[r]);
+    for (const auto& record : records) {
+        put_record(record);
         if (!Hyl_AppendRecord()) {
-            std::fprintf(stderr, "hyl: cannot append record %zu to %s\n", r, table.c_str());
+            std::fprintf(stderr, "hyl: cannot append record %d to %s\n", appended, table.c_str());
             Hyl_CloseTable();
             return -1;
         }
@@ -88,89 +122,178 @@ int append_rows(const std::string& table, const std::vector<Column>& columns,
     return appended;
 }
 
-int run_import(const std::string& table, const std::string& data) {
-    std::vector<std::vector<std::string>> rows;
-    if (!read_csv_file(data, rows)) return usage_error("import", "cannot read " + data);
-    if (rows.empty()) return usage_error("import", data + ": no header row");
-    std::vector<Column> columns;
-    for (const std::string& cell : rows[0]) {
-        std::vector<std::string> parts = split_header_cell(cell);
-        if (parts.size() < 3 || parts.size() > 4 || parts[1].size() != 1)
-            return usage_error("import", "bad column '" + cell + "': expected NAME:TYPE:LENGTH[:DECIMALS]");
-        Column c;
-        c.name = hyl::utf8_to_ansi(parts[0]);
-        c.type = parts[1];
-        c.length = std::atoi(parts[2].c_str());
-        c.decimals = parts.size() == 4 ? std::atoi(parts[3].c_str()) : 0;
-        c.field = static_cast<int>(columns.size());
-        columns.push_back(c);
-    }
-    if (!Hyl_CreateDbf(static_cast<int>(columns.size()), library_path(table).c_str()))
-        return std::fprintf(stderr, "hyl: cannot create %s\n", table.c_str()), 1;
-    for (const Column& c : columns) {
-        if (!Hyl_CreateNewField(c.field, c.length, c.name.c_str(), c.type.c_str(), c.decimals))
-            return std::fprintf(stderr, "hyl: cannot define field %d of %s\n", c.field, table.c_str()), 1;
-    }
-    if (!Hyl_OpenTableForAppend(library_path(table).c_str()))
-        return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
-    int appended = append_rows(table, columns, rows);
-    if (appended < 0) return 1;
-    std::printf("%s: %zu fields, %d records\n", table.c_str(), columns.size(), appended);
-    return 0;
+int refuse(const InputProblems& problems, const std::string& data, const std::string& outcome) {
+    problems.print(kProblemsShown);
+    return fail(1, std::to_string(problems.count()) + (problems.count() == 1 ? " problem" : " problems") + " in " +
+                       data + "; nothing written: " + outcome);
 }
 
-// The header row names the fields to fill, in any order (a NAME:TYPE:... cell
-// counts by its name); fields it leaves out stay blank.  Values are stored in
-// code page 866, as import stores them.
-int run_append(const std::string& table, const std::string& data) {
-    std::vector<std::vector<std::string>> rows;
-    if (!read_csv_file(data, rows)) return usage_error("append", "cannot read " + data);
-    if (rows.empty()) return usage_error("append", data + ": no header row");
-    if (!Hyl_OpenTableForAppend(library_path(table).c_str()))
-        return std::fprintf(stderr, "hyl: cannot open %s for appending\n", table.c_str()), 1;
-    std::vector<Column> columns;
-    for (const std::string& cell : rows[0]) {
-        std::vector<std::string> parts = split_header_cell(cell);
-        Column c;
-        c.name = hyl::utf8_to_ansi(parts.empty() ? std::string() : parts[0]);
-        c.field = -1;
-        for (int f = 0; f < Hyl_GetQFields(); ++f)
-            if (c.name == Hyl_GetFieldName(f)) c.field = f;
-        if (c.field < 0) {
-            Hyl_CloseTable();
-            return usage_error("append", table + " has no field named '" + cell + "'");
+void report_cut(const WriteOptions& o, int cut) {
+    if (cut)
+        std::fprintf(stderr, "hyl: %s: %d %s cut to the field's length (--truncate)\n", o.data.c_str(), cut,
+                     cut == 1 ? "value" : "values");
+}
+
+// The header row of import: a field definition in every cell.
+void check_definitions(const CsvRow& header, CheckedData& data, InputProblems& problems) {
+    long record_length = 1;
+    for (std::size_t c = 0; c < header.fields.size(); ++c) {
+        FieldDef def;
+        std::string problem;
+        data.columns.emplace_back();
+        if (!parse_field_def(header.fields[c], &def, &problem)) {
+            problems.add(1, header.line, column_label(c), problem);
+            continue;
         }
-        c.type = Hyl_GetFieldType(c.field);
-        c.length = Hyl_GetFieldLenth(c.field);
-        c.decimals = Hyl_GetFieldQuolity(c.field);
-        columns.push_back(c);
+        for (std::size_t k = 0; k < c; ++k)
+            if (data.columns[k] && same_field_name(data.columns[k]->def.name, def.name))
+                problem = "field name '" + def.name + "' is repeated (" + column_label(k) + " has it)";
+        if (!problem.empty()) {
+            problems.add(1, header.line, column_label(c), problem);
+            continue;
+        }
+        record_length += def.length;
+        data.columns.back() = Column{def, static_cast<int>(c)};
     }
-    int appended = append_rows(table, columns, rows);
+    if (header.fields.size() > kMostFields)
+        problems.add(1, header.line, "", std::to_string(header.fields.size()) + " fields; a table holds at most 1022");
+    if (record_length > kLongestRecord)
+        problems.add(1, header.line, "",
+                     "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
+}
+
+int run_import(const WriteOptions& o) {
+    CsvText csv;
+    if (!load_csv(o.data, &csv)) return usage_error("import", "cannot read " + o.data);
+    InputProblems problems(o.data);
+    CheckedData data;
+    if (csv.rows.empty()) {
+        problems.add(1, 1, "", "no header row (NAME:TYPE:LENGTH[:DECIMALS] for each field)");
+    } else if (csv.rows.size() == 1 && !csv.error.empty()) {
+        add_csv_error(csv, data.columns, problems);
+    } else {
+        check_definitions(csv.rows[0], data, problems);
+        check_rows(csv, data.columns.size(), o.truncate, data, problems);
+    }
+    if (!problems.empty()) {
+        std::error_code ignored;
+        const bool exists = std::filesystem::exists(utf8_path(o.table), ignored);
+        return refuse(problems, o.data, o.table + (exists ? " is unchanged" : " was not made"));
+    }
+
+    const std::string path = library_path(o.table);
+    if (!Hyl_CreateDbf(static_cast<int>(data.columns.size()), path.c_str()))
+        return fail(1, "cannot create " + o.table);
+    for (const auto& column : data.columns) {
+        const FieldDef& f = column->def;
+        // The export takes the name in 1251 and stores it in 866; the name
+        // was checked to hold only characters that survive the trip.
+        if (!Hyl_CreateNewField(column->field, f.length, hyl::utf8_to_ansi(f.name).c_str(),
+                                std::string(1, f.type).c_str(), f.decimals))
+            return fail(1, "cannot define field " + std::to_string(column->field) + " of " + o.table);
+    }
+    if (!Hyl_OpenTableForAppend(path.c_str())) return fail(1, "cannot open " + o.table + " for appending");
+    const int appended = append_records(o.table, data.records);
     if (appended < 0) return 1;
-    std::printf("%s: %d records appended\n", table.c_str(), appended);
+    std::printf("%s: %zu fields, %d records\n", o.table.c_str(), data.columns.size(), appended);
+    report_cut(o, data.cut);
     return 0;
 }
 
-struct WriteOptions {
-    std::string table, data;
-};
+// The fields of an existing table, read without opening it for writing.
+bool read_fields(const std::string& table, std::vector<FieldDef>* fields) {
+    if (!Hyl_OpenTableForRead(library_path(table).c_str())) return false;
+    for (int f = 0; f < Hyl_GetQFields(); ++f) {
+        const char* type = Hyl_GetFieldType(f);
+        fields->push_back({to_utf8(Hyl_GetFieldName(f)), type[0], Hyl_GetFieldLenth(f), Hyl_GetFieldQuolity(f)});
+    }
+    Hyl_CloseTable();
+    return true;
+}
+
+// The header row of append: each cell names a field of the table (a
+// NAME:TYPE:... cell counts by its name).
+void check_names(const CsvRow& header, const std::string& table, const std::vector<FieldDef>& fields,
+                 CheckedData& data, InputProblems& problems) {
+    for (std::size_t c = 0; c < header.fields.size(); ++c) {
+        const std::string name = header.fields[c].substr(0, header.fields[c].find(':'));
+        data.columns.emplace_back();
+        int found = -1;
+        for (std::size_t f = 0; f < fields.size(); ++f)
+            if (found < 0 && same_field_name(fields[f].name, name)) found = static_cast<int>(f);
+        std::string problem;
+        if (found < 0) {
+            problem = table + " has no field '" + name + "'";
+        } else if (std::string_view("CNFDL").find(fields[found].type) == std::string_view::npos) {
+            problem = "field " + fields[found].name + " is of type " + std::string(1, fields[found].type) +
+                      "; the tool fills C, N, F, D and L fields";
+        } else {
+            for (std::size_t k = 0; k < c; ++k)
+                if (data.columns[k] && data.columns[k]->field == found)
+                    problem = "field '" + name + "' is named twice (" + column_label(k) + " names it)";
+        }
+        if (!problem.empty()) {
+            problems.add(1, header.line, column_label(c), problem);
+            continue;
+        }
+        data.columns.back() = Column{fields[found], found};
+    }
+}
+
+// The header row names the fields to fill, in any order; fields it leaves
+// out stay blank.
+int run_append(const WriteOptions& o) {
+    CsvText csv;
+    if (!load_csv(o.data, &csv)) return usage_error("append", "cannot read " + o.data);
+    std::vector<FieldDef> fields;
+    if (!read_fields(o.table, &fields)) return fail(1, "cannot open table " + o.table);
+    InputProblems problems(o.data);
+    CheckedData data;
+    if (csv.rows.empty()) {
+        problems.add(1, 1, "", "no header row (the names of the fields to fill)");
+    } else if (csv.rows.size() == 1 && !csv.error.empty()) {
+        add_csv_error(csv, data.columns, problems);
+    } else {
+        check_names(csv.rows[0], o.table, fields, data, problems);
+        check_rows(csv, fields.size(), o.truncate, data, problems);
+    }
+    if (!problems.empty()) return refuse(problems, o.data, o.table + " is unchanged");
+
+    if (!Hyl_OpenTableForAppend(library_path(o.table).c_str()))
+        return fail(1, "cannot open " + o.table + " for appending");
+    const int appended = append_records(o.table, data.records);
+    if (appended < 0) return 1;
+    std::printf("%s: %d records appended\n", o.table.c_str(), appended);
+    report_cut(o, data.cut);
+    return 0;
+}
 
 }  // namespace
 
 void add_write_commands(CLI::App& app) {
+    const char* checked =
+        "Every value is checked before anything is written: it must fit its field (C text in code page\n"
+        "866 and no longer than the field; N and F numbers with no more decimals than the field has;\n"
+        "D as YYYYMMDD; L one of ? Y N T F; any may be empty).  With a problem anywhere nothing is\n"
+        "written and each problem is listed by row and column.";
     auto import = std::make_shared<WriteOptions>();
     CLI::App* cmd = app.add_subcommand("import", "Create a table from UTF-8 CSV");
-    cmd->footer("The header row names each field as NAME:TYPE:LENGTH[:DECIMALS].");
+    cmd->footer(std::string("The header row names each field as NAME:TYPE:LENGTH[:DECIMALS]: a name of at most 11\n"
+                            "characters, a type C, N, F, D or L.\n") +
+                checked);
     cmd->add_option("TABLE", import->table, "the table to create (an existing file is replaced)")->required();
     cmd->add_option("DATA", import->data, "the CSV file")->required();
-    cmd->callback([import] { set_exit_status(run_import(import->table, import->data)); });
+    cmd->add_flag("--truncate", import->truncate, "cut C values longer than their field, and say how many");
+    cmd->callback([import] { set_exit_status(run_import(*import)); });
 
     auto append = std::make_shared<WriteOptions>();
     cmd = app.add_subcommand("append", "Append UTF-8 CSV rows to a table");
-    cmd->footer("The header row names the fields to fill, in any order; the others stay blank.");
+    cmd->footer(std::string("The header row names the fields to fill, in any order; the others stay blank.\n") +
+                checked);
     cmd->add_option("TABLE", append->table, "the table to append to")->required();
     cmd->add_option("DATA", append->data, "the CSV file")->required();
-    cmd->callback([append] { set_exit_status(run_append(append->table, append->data)); });
+    cmd->add_flag("--truncate", append->truncate, "cut C values longer than their field, and say how many");
+    cmd->callback([append] { set_exit_status(run_append(*append)); });
 }
 
 }  // namespace hyltool

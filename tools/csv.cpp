@@ -31,51 +31,72 @@ void csv_append(std::string& out, std::string_view field) {
     out += '"';
 }
 
-
-std::vector<std::vector<std::string>> csv_parse(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
+CsvText csv_read(std::string_view text) {
+    CsvText out;
+    // Spreadsheets often begin UTF-8 files with a byte order mark.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    CsvRow row;
     std::string field;
-    bool quoted = false, any = false;
+    bool quoted = false, closed = false, any = false;
+    int line = 1, quote_line = 0;
+    row.line = 1;
+    auto fail = [&](const std::string& message) {
+        out.error = message;
+        out.error_line = line;
+        out.error_column = row.fields.size();
+        out.rows.push_back(std::move(row));  // the row the error is in
+        return out;
+    };
+    auto end_row = [&] {
+        if (any || !field.empty()) {
+            row.fields.push_back(field);
+            out.rows.push_back(std::move(row));
+        }
+        row = CsvRow{};
+        field.clear();
+        any = closed = false;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
+        const char c = text[i];
         if (quoted) {
             if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
                 field += '"';
                 ++i;
             } else if (c == '"') {
                 quoted = false;
+                closed = true;
             } else {
+                if (c == '\n') ++line;
                 field += c;
             }
             continue;
         }
-        if (c == '"') {
-            quoted = true;
-            any = true;
-        } else if (c == ',') {
-            row.push_back(field);
+        if (c == ',') {
+            row.fields.push_back(field);
             field.clear();
             any = true;
+            closed = false;
         } else if (c == '\n' || c == '\r') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            if (any || !field.empty()) {
-                row.push_back(field);
-                rows.push_back(row);
-            }
-            row.clear();
-            field.clear();
-            any = false;
+            end_row();
+            row.line = ++line;
+        } else if (closed) {
+            return fail("text after the closing quote of a value");
+        } else if (c == '"') {
+            if (!field.empty()) return fail("a quote inside a value that does not begin with one");
+            quoted = any = true;
+            quote_line = line;
         } else {
             field += c;
             any = true;
         }
     }
-    if (any || !field.empty()) {
-        row.push_back(field);
-        rows.push_back(row);
+    if (quoted) {
+        line = quote_line;
+        return fail("a quoted value is not closed (its quote opens on line " + std::to_string(quote_line) + ")");
     }
-    return rows;
+    end_row();
+    return out;
 }
 
 }  // namespace hyltool

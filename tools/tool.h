@@ -5,6 +5,7 @@
 // is shown in UTF-8.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,13 +34,28 @@ std::string to_utf8(const char* ansi);
 // The command line in UTF-8 on every platform (Windows hands programs its
 // ANSI code page otherwise).
 std::vector<std::string> utf8_arguments(int argc, char** argv);
+// A file name from the command line as the standard library's files take it
+// (a wide name on Windows).
+std::filesystem::path utf8_path(const std::string& utf8);
 // A file name from the command line as the library's file calls take it:
 // unchanged natively, in the ANSI code page on Windows.
 std::string library_path(const std::string& utf8);
 // Appends one CSV field, quoted when it holds a comma, a quote or a line break.
 void csv_append(std::string& out, std::string_view field);
-// Splits CSV text into rows of fields (RFC 4180 quoting).
-std::vector<std::vector<std::string>> csv_parse(const std::string& text);
+// CSV text split into rows of fields (RFC 4180 quoting); blank lines are
+// skipped.  Text that breaks the quoting rules stops the reading: error
+// says how, and the last row is the one it happened in.
+struct CsvRow {
+    std::vector<std::string> fields;
+    int line = 0;  // where the row begins
+};
+struct CsvText {
+    std::vector<CsvRow> rows;
+    std::string error;
+    int error_line = 0;
+    std::size_t error_column = 0;  // counting from 0
+};
+CsvText csv_read(std::string_view text);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
 std::string format_local_date(double date);
 // Characters, not bytes, so Cyrillic names line up.

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""The hyl tool as a user meets it: help, version and usage errors, and
+import and append refusing what a table cannot hold, by row and column, with
+the table left as it was.
+
+    cli.py HYL VERSION MANPAGE
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+hyl, version, manpage = sys.argv[1:4]
+hyl = os.path.abspath(hyl)
+work = tempfile.mkdtemp()
+failures = []
+
+BASE = "NAME:C:5,QTY:N:6:2,WHEN:D:8,OK:L:1\nкотёл,1.5,20240301,Y\n"
+
+# (what, command, CSV, extra arguments, exit status, texts expected in the output)
+# import makes new.dbf (absent before); append adds to a table made from BASE.
+CASES = [
+    ("value longer than its field", "import", "NAME:C:5\nlong value here\n", [], 1,
+     ["row 2, column NAME: 'long value here' has 15 characters; C(5) holds 5"]),
+    ("letters in a number", "import", "QTY:N:5\nabc\n", [], 1, ["row 2, column QTY: 'abc' is not a number"]),
+    ("number wider than N", "import", "QTY:N:5\n-12345\n", [], 1, ["'-12345' does not fit N(5,0): 6 characters"]),
+    ("more decimals than N has", "import", "QTY:N:6:2\n1.234\n", [], 1, ["3 digits after the point, it holds 2"]),
+    ("point in a whole-number field", "import", "QTY:N:4\n1.5\n", [], 1, ["N(4,0): it holds whole numbers"]),
+    ("date not YYYYMMDD", "import", "WHEN:D:8\n2024-03-01\n", [], 1, ["'2024-03-01' is not a date YYYYMMDD"]),
+    ("no such day", "import", "WHEN:D:8\n20230229\n", [], 1, ["'20230229' is not a date: no such day"]),
+    ("not a logical value", "import", "OK:L:1\nyes\n", [], 1, ["'yes' is not a logical value"]),
+    ("emoji", "import", "NAME:C:9\nsmile \U0001F600\n", [], 1, ["(U+1F600) has no place in code page 866"]),
+    ("1251 quote 866 lacks", "import", "NAME:C:9\n\u00abq\u00bb\n", [], 1, ["(U+00AB) has no place in code page 866"]),
+    ("control character", "import", "NAME:C:9\n\"a\tb\"\n", [], 1, ["a control character (U+0009)"]),
+    ("bytes that are not UTF-8", "import", b"NAME:C:9\nab\xff\n", [], 1, ["not UTF-8 text (byte 0xFF)"]),
+    ("unknown type", "import", "QTY:Q:5\n1\n", [], 1, ["row 1, column 1: unknown field type 'Q'"]),
+    ("memo type", "import", "NOTE:M:10\nx\n", [], 1, ["type M: memo values live in a memo file"]),
+    ("name of 14 characters", "import", "QUANTITYPERBOX:N:5\n1\n", [], 1,
+     ["'QUANTITYPERBOX' has 14 characters; a field name holds at most 11"]),
+    ("empty name", "import", ":C:5\nx\n", [], 1, ["row 1, column 1: the field name is empty"]),
+    ("repeated name", "import", "QTY:N:5,qty:N:5\n1,2\n", [], 1,
+     ["row 1, column 2: field name 'qty' is repeated (column 1 has it)"]),
+    ("no length", "import", "NAME:C\nx\n", [], 1, ["'NAME:C' is not NAME:TYPE:LENGTH[:DECIMALS]"]),
+    ("D of the wrong length", "import", "WHEN:D:10\n20240301\n", [], 1, ["a D field is 8 characters long"]),
+    ("unterminated quote", "import", 'NAME:C:5\nab\n"cd\n', [], 1,
+     ["row 3, column 1 (NAME): malformed CSV: a quoted value is not closed"]),
+    ("text after a closing quote", "import", 'NAME:C:5\n"ab"c\n', [], 1, ["text after the closing quote"]),
+    ("row shorter than the header", "import", "A:C:1,B:C:1\nx\n", [], 1, ["row 2: 1 values, the header names 2"]),
+    ("rows counted past a value on two lines", "import", 'A:C:3,B:N:2\n"x\ny",1\nz,q\n', [], 1,
+     ["row 3 (line 4), column B: 'q' is not a number"]),
+    ("every problem counted, the first twenty shown", "import", "QTY:N:2\n" + "x\n" * 30, [], 1,
+     ["row 21, column QTY", "... and 10 more", "30 problems in"]),
+    ("a bad last row leaves no half-made table", "import", "QTY:N:2\n1\n2\n3\nbad\n", [], 1,
+     ["row 5, column QTY", "new.dbf was not made"]),
+    ("cut knowingly", "import", "NAME:C:5\nlong value here\nshort\n", ["--truncate"], 0, ["1 value cut"]),
+    ("866 beyond 1251, Cyrillic names", "import", "ИМЯ:C:9\n╬═╬ ёлка\n", [], 0, []),
+    ("append: a long value", "append", "NAME\nabcdefg\n", [], 1,
+     ["row 2, column NAME: 'abcdefg' has 7 characters", "is unchanged"]),
+    ("append: a bad row after good ones", "append", "QTY,NAME\n1,a\n2,b\nx,c\n", [], 1, ["row 4, column QTY"]),
+    ("append: no such field", "append", "NAME,COLOUR\nx,red\n", [], 1, ["column 2: ", "has no field 'COLOUR'"]),
+    ("append: a field named twice", "append", "name,NAME\nx,y\n", [], 1, ["field 'NAME' is named twice"]),
+    ("append: names in any case and order", "append", "ok,qty,name\nn,-2.25,насос\n", [], 0, ["1 records appended"]),
+]
+
+
+def run(*args, **kw):
+    return subprocess.run([hyl, *args], capture_output=True, cwd=work, **kw)
+
+
+def case(what, command, csv, extra, want_exit, want_err):
+    data = os.path.join(work, "data.csv")
+    with open(data, "wb") as f:
+        f.write(csv if isinstance(csv, bytes) else csv.encode())
+    table = os.path.join(work, "new.dbf" if command == "import" else "base.dbf")
+    for name in ("new.dbf", "base.dbf"):
+        if os.path.exists(os.path.join(work, name)):
+            os.remove(os.path.join(work, name))
+    if command == "append":
+        with open(os.path.join(work, "base.csv"), "w") as f:
+            f.write(BASE)
+        run("import", "base.dbf", "base.csv", check=True)
+    before = open(table, "rb").read() if os.path.exists(table) else None
+    got = run(command, table, data, *extra)
+    err = got.stderr.decode(errors="replace")
+    said = got.stdout.decode(errors="replace") + err
+    problems = []
+    if got.returncode != want_exit:
+        problems.append(f"exit {got.returncode}, expected {want_exit}")
+    problems += [f"no '{w}' in the output" for w in want_err if w not in said]
+    if want_exit == 1:
+        after = open(table, "rb").read() if os.path.exists(table) else None
+        if after != before:
+            problems.append("the table changed" if before else "a table was made")
+        if err.count("\n") > 22:
+            problems.append(f"{err.count(chr(10))} lines on stderr")
+    if problems:
+        failures.append(f"{what}: {'; '.join(problems)}\n{said}")
+    return got
+
+
+# What the two successful writes stored: the cut value, 866 beyond 1251.
+for c in CASES:
+    got = case(*c)
+    if c[0] == "cut knowingly" and got.returncode == 0:
+        dump = run("dump", "new.dbf", "--csv").stdout.decode()
+        if dump != "NAME\nlong\nshort\n":
+            failures.append(f"cut knowingly: dump gave {dump!r}")
+    if c[0].startswith("866 beyond") and got.returncode == 0:
+        raw = open(os.path.join(work, "new.dbf"), "rb").read()
+        if "╬═╬ ёлка".encode("cp866") not in raw or "ИМЯ".encode("cp866") not in raw:
+            failures.append("866 beyond 1251: the values are not stored in code page 866")
+
+# Help, version and usage errors.
+USAGE = [
+    (["--help"], 0, "stdout", "Usage:"),
+    (["import", "--help"], 0, "stdout", "--truncate"),
+    (["plan", "--help"], 0, "stdout", "--chart"),
+    (["--version"], 0, "stdout", f"hyl {version}\n"),
+    ([], 2, "stderr", "Run 'hyl --help' for usage."),
+    (["frobnicate"], 2, "stderr", "Run 'hyl --help' for usage."),
+    (["plan", "a"], 2, "stderr", "Run 'hyl plan --help' for usage."),
+    (["import", "t.dbf", "d.csv", "--bogus"], 2, "stderr", "Run 'hyl import --help' for usage."),
+]
+for args, want_exit, stream, want in USAGE:
+    got = run(*args)
+    text = getattr(got, stream).decode()
+    if got.returncode != want_exit or want not in text:
+        failures.append(f"hyl {' '.join(args)}: exit {got.returncode}, {stream} {text!r}; expected {want_exit}, {want!r}")
+    if want_exit == 2 and len(got.stderr.decode().splitlines()) != 2:
+        failures.append(f"hyl {' '.join(args)}: the hint is not one line: {got.stderr.decode()!r}")
+
+# The manual page describes every command the tool has, and its version.
+page = open(manpage, encoding="utf-8").read()
+helptext = run("--help").stdout.decode()
+commands = re.findall(r"^  (\w+)\s", helptext.split("Subcommands:")[-1], re.M)
+for command in commands + ["check", "repair"]:
+    if not re.search(rf'^\.SS "?hyl {command}\b', page, re.M):
+        failures.append(f"the manual page has no section for hyl {command}")
+if f'"hyl {version}"' not in page:
+    failures.append(f"the manual page does not carry version {version}")
+
+print(f"{len(CASES)} writes, {len(USAGE)} usages and the manual page checked: {len(failures)} failed")
+for f in failures:
+    print("FAIL", f)
+sys.exit(1 if failures else 0)

@@ -1,0 +1,34 @@
+// The monthly plan as a Gantt chart: the entries a plan search found, drawn
+// as one bar each on a date axis, in a self-contained SVG document (no
+// scripts, no files beside it) that a browser or any SVG renderer shows.
+//
+// The chart only draws what it is given; the search, and the reading of
+// names and dates, stay with the plan command.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hyltool {
+
+// One entry of the plan as the search gave it.
+struct ChartEntry {
+    int record = 0;
+    std::string object, equipment;  // UTF-8
+    double first_day = 0.0;         // local DATE: the midnight that begins the period
+    double day_after_last = 0.0;    // local DATE: the midnight that ends it
+};
+
+struct ChartRequest {
+    std::string object, equipment;  // what was searched for, UTF-8 ("" for any)
+    double from = 0.0, to = 0.0;    // the searched range, local DATEs; the axis spans it
+    std::vector<ChartEntry> entries;
+};
+
+// The SVG document.  Entries are grouped under their object (objects in the
+// order they first appear, entries by first day and record); a period that
+// runs past the range is cut at the axis edge and marked there.  An entry
+// whose period ends before it begins gets its row and tooltip but no bar.
+std::string plan_chart_svg(const ChartRequest& request);
+
+}  // namespace hyltool
