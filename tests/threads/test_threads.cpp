@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,25 +27,6 @@ namespace {
 
 constexpr int kThreads = 4;
 constexpr int kRounds = 30;
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (previous_)
-            setenv(name_, previous_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 std::string oem(const std::string& utf8) {
     std::string s = hyl::utf8_to_ansi(utf8);
@@ -158,27 +138,26 @@ void convert_dates(Answers& a) {
     for (double s : kSeconds) a.numbers.push_back(Hyl_GetDateByNsecFrom1970(s));
 }
 
-// The answers of doing the same work twice.
-Answers twice(const Answers& once) {
-    Answers a = once;
-    a.texts.insert(a.texts.end(), once.texts.begin(), once.texts.end());
-    a.numbers.insert(a.numbers.end(), once.numbers.begin(), once.numbers.end());
-    return a;
-}
+using Work = void (*)(Answers&);
+const Work kWork[] = {read_table, walk_plan, convert_dates};
+const char* const kWorkNames[] = {"table", "plan", "dates"};
 
 class Threads : public ::testing::Test {
 protected:
-    Threads() : drive_x_("HYL_DRIVE_X", dir_.dir()), tz_("Europe/Helsinki") {
+    Threads() : tz_("Europe/Helsinki") {
+        setenv("HYL_DRIVE_X", dir_.dir().c_str(), 1);
         hyl::frame_load();
         fake_.now = 1300000000;  // parts a date text leaves out come from a fixed today
         std::filesystem::create_directories(dir_.path("QUV/HYL_CE"));
         hyltest::write_file(dir_.path("QUV/HYL_CE/zmec.dbf"), plan_bytes());
         hyltest::write_file(table_, table_bytes());
     }
-    ~Threads() override { hyl::frame_unload(); }
+    ~Threads() override {
+        hyl::frame_unload();
+        unsetenv("HYL_DRIVE_X");
+    }
 
     hyltest::TempDir dir_;
-    ScopedEnv drive_x_;
     hyltest::ScopedTz tz_;
     FakePlatform fake_;
     std::string table_ = dir_.path("t.dbf");
@@ -186,55 +165,42 @@ protected:
 
 TEST_F(Threads, EveryThreadGetsTheSingleThreadedAnswers) {
     ASSERT_EQ(Hyl_OpenTableForRead(table_.c_str()), 1);
-    Answers table, plan, dates;
-    read_table(table);
-    walk_plan(plan);
-    convert_dates(dates);
+    Answers want[3];
+    for (int k = 0; k < 3; ++k) kWork[k](want[k]);
     std::vector<std::string> names, types;
     for (int f = 0; f < static_cast<int>(kTableFields.size()); ++f) {
         names.push_back(Hyl_GetFieldName(f));
         types.push_back(Hyl_GetFieldType(f));
     }
     ASSERT_EQ(names[0], hyl::utf8_to_ansi("ИМЯ"));
-    ASSERT_GT(plan.numbers.size(), 3 * std::size(kQueries) + 10) << "the queries should find entries";
-    const Answers plan_twice = twice(plan), dates_twice = twice(dates);
+    ASSERT_GT(want[1].numbers.size(), 3 * std::size(kQueries) + 10) << "the queries should find entries";
     // The threads race to load the plan again.
     ASSERT_EQ(Hyl_pMonZvkFreeResource(), 1);
 
     std::vector<std::vector<std::string>> faults(kThreads);
     auto work = [&](int t) {
-        auto fault = [&](const std::string& what) {
-            if (faults[t].size() < 10) faults[t].push_back(what);
+        auto fault = [&](const std::string& what, int round) {
+            if (faults[t].size() < 10) faults[t].push_back(what + " in round " + std::to_string(round));
         };
-        // Each thread holds its own field's name and type, and a field text,
-        // across its other calls while the others ask for other fields.
+        // Each thread holds its own field's name and type, and a text, across
+        // its other calls while the others ask for other fields.
         const int field = t % static_cast<int>(names.size());
-        const std::string& held_text = table.texts[t * kTableFields.size() + 4];
         for (int round = 0; round < kRounds; ++round) {
-            const std::string at = " in round " + std::to_string(round);
             const char* name = Hyl_GetFieldName(field);
             const char* type = Hyl_GetFieldType(field);
             // The table opened again at once never looks closed to the others.
-            if (t == 0 && round % 3 == 1 && Hyl_OpenTableForRead(table_.c_str()) != 1) fault("reopen" + at);
-            Answers now_table, now_plan, now_dates;
-            // Each round in another order, so every kind of call meets every other.
+            if (t == 0 && Hyl_OpenTableForRead(table_.c_str()) != 1) fault("reopen", round);
+            const char* text = nullptr;
             for (int step = 0; step < 3; ++step) {
-                switch ((t + round + step) % 3) {
-                    case 0: read_table(now_table); break;
-                    case 1: walk_plan(now_plan); break;
-                    default: convert_dates(now_dates); break;
-                }
+                const int k = (t + round + step) % 3;
+                Answers now;
+                kWork[k](now);
+                if (now != want[k]) fault(kWorkNames[k], round);
+                if (k == 0) text = Hyl_GetFieldText(t, 4);
             }
-            const char* text = Hyl_GetFieldText(t, 4);
-            walk_plan(now_plan);
-            convert_dates(now_dates);
-            if (now_table != table) fault("table" + at);
-            if (now_plan != plan_twice) fault("plan" + at);
-            if (now_dates != dates_twice) fault("dates" + at);
-            if (name != names[field]) fault("name " + std::string(name) + at);
-            if (type != types[field]) fault("type " + std::string(type) + at);
-            if (text != held_text) fault("text " + std::string(text) + at);
-            if (Hyl_GetFieldName(field) != name || Hyl_GetFieldText(0, 0) != text) fault("buffers moved" + at);
+            if (name != names[field] || type != types[field]) fault("name or type held", round);
+            if (text != want[0].texts[t * kTableFields.size() + 4]) fault(std::string("text held ") + text, round);
+            if (Hyl_GetFieldName(field) != name || Hyl_GetFieldText(0, 0) != text) fault("buffers moved", round);
         }
     };
     std::vector<std::thread> threads;
