@@ -14,10 +14,13 @@
  * GMT_To_Local), with the platform's own calling convention.
  *
  * Text in both directions is Windows-1251.  Text results point into buffers
- * of the library that the next call of the same kind overwrites; the host
- * copies them and never frees them.  Dates are OLE Automation DATE values
- * (days since 1899-12-30 00:00, the fraction the time of day), local time
- * unless the name says GMT.  Record and field numbers count from 0.
+ * of the library, each thread's own, that the same thread's next call of the
+ * same kind overwrites; the host copies them and never frees them.  Any
+ * thread may call any function; those that use the current table or the
+ * plan take turns on one process-wide lock (see docs/reference.md).  Dates
+ * are OLE Automation DATE values (days since 1899-12-30 00:00, the fraction
+ * the time of day), local time unless the name says GMT.  Record and field
+ * numbers count from 0.
  */
 #ifndef HYL_H
 #define HYL_H

@@ -114,7 +114,9 @@ extern PlatformOps g_platform_ops;
 inline const PlatformOps& platform() { return g_platform_ops; }
 // The real operations of this build.
 const PlatformOps& native_platform();
-// Replaces the operations in force (tests); returns the previous table.
+// Replaces the operations in force (tests); returns the previous table.  Only
+// while no other thread is inside the library: the table itself is not
+// guarded, and the library's lock (threads.h) is not part of it.
 PlatformOps install_platform(const PlatformOps& ops);
 
 }  // namespace hyl

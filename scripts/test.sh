@@ -20,6 +20,16 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs"
 
+echo "== the thread tests under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs"
+# ThreadSanitizer cannot place its shadow memory when the kernel randomises
+# more address bits than it expects (vm.mmap_rnd_bits above 28); run the
+# tests, which are listed when run, without address randomisation.
+no_aslr=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then no_aslr=(setarch "$(uname -m)" -R); fi
+"${no_aslr[@]}" ctest --preset tsan -j"$jobs"
+
 echo "== short fuzz runs (FUZZ_SECONDS each, default 30)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"

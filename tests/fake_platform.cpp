@@ -106,7 +106,9 @@ int fake_set_size(const char* path, int64_t size) {
 }
 
 void fake_box(const char* text, const char*) {
-    FakePlatform::current->events.push_back({UiEvent::kBox, text, 0});
+    auto* f = FakePlatform::current;
+    f->events.push_back({UiEvent::kBox, text, 0});
+    if (f->on_box) f->on_box(text);
 }
 void fake_line(const char* text, int, int) {
     FakePlatform::current->events.push_back({UiEvent::kLine, text, 0});

@@ -38,6 +38,9 @@ public:
     std::function<int32_t(int32_t h, int64_t pos, void* dst, uint32_t n)> read_at;
     std::function<int32_t(int32_t h, const void* src, uint32_t n)> write;
     std::function<bool(int vk)> key_down;
+    // Runs inside each message box, after it is recorded: what a host's window
+    // procedures do while the box's modal loop runs on the calling thread.
+    std::function<void(const char* text)> on_box;
     std::optional<int64_t> now;
     // Sharing violations for the next n opens.
     int busy_opens = 0;

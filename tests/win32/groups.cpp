@@ -6,6 +6,7 @@ void register_export_groups(std::vector<Group>& out);
 void register_table_groups(std::vector<Group>& out);
 void register_date_groups(std::vector<Group>& out);
 void register_plan_groups(std::vector<Group>& out);
+void register_thread_groups(std::vector<Group>& out);
 
 std::vector<Group> groups() {
     std::vector<Group> out;
@@ -13,6 +14,7 @@ std::vector<Group> groups() {
     register_table_groups(out);
     register_date_groups(out);
     register_plan_groups(out);
+    register_thread_groups(out);
     return out;
 }
 

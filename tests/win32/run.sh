@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the 32-bit test host against the real hyl.dll under Wine: once in a
 # zone without daylight saving (Europe/Moscow, UTC+3) for every group, and
-# once in a zone with it (Europe/Helsinki) for the date conversions.
+# once in a zone with it (Europe/Helsinki) for the date conversions, also
+# from several threads at once.
 #
 #   tests/win32/run.sh BUILD_DIR     (BUILD_DIR holds hyl.dll and tests/win32/)
 #
@@ -80,8 +81,8 @@ run_program "example host (linked and loaded)" "loaded: 4 records" "$build/examp
 run_program "hyl.exe info" "fields: 5" "$build/hyl.exe" info "$sample"
 run_program "hyl.exe check" "sound (4 records, 5 fields)" "$build/hyl.exe" check "$sample"
 
-run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,crash,dates,plan"
-run_host Europe/Helsinki "dates"
+run_host Europe/Moscow "exports,fixed,convention,tables,sharing,codepages,crash,dates,plan,threads"
+run_host Europe/Helsinki "dates,threads"
 timeout 10 wineserver -k >/dev/null 2>&1
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,232 @@
+// Several threads calling the exports at once, as a host with a worker
+// thread and an interface thread does: every answer must be the one a
+// single thread gets, and a text result must stay as its thread got it until
+// that thread's next call of the same kind, whatever the other threads ask.
+// Built on its own so that the ThreadSanitizer build (preset tsan) compiles
+// and runs just this.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/frame.h"
+#include "hyl.h"
+#include "platform/codepage.h"
+#include "tests/dbf_bytes.h"
+#include "tests/fake_platform.h"
+
+using hyltest::FakePlatform;
+using hyltest::FieldSpec;
+
+namespace {
+
+constexpr int kThreads = 4;
+constexpr int kRounds = 30;
+
+std::string oem(const std::string& utf8) {
+    std::string s = hyl::utf8_to_ansi(utf8);
+    hyl::ansi_to_oem(s.data());
+    return s;
+}
+
+// A local DATE, or local seconds, of a calendar date and time of day.
+double ole(int y, unsigned m, unsigned d, int hh = 0, int mm = 0) {
+    using namespace std::chrono;
+    const auto days = (sys_days{year{y} / month{m} / day{d}} - sys_days{1899y / December / 30}).count();
+    return static_cast<double>(days) + (hh * 3600 + mm * 60) / 86400.0;
+}
+std::string local_sec(int y, unsigned m, unsigned d, int hh = 0) {
+    using namespace std::chrono;
+    const auto days = (sys_days{year{y} / month{m} / day{d}} - sys_days{1979y / December / 31}).count();
+    return std::to_string(days * 86400LL + hh * 3600);
+}
+
+// One field per thread at least, Cyrillic names and texts in 866, numbers
+// and both kinds of date text.
+const std::vector<FieldSpec> kTableFields = {
+    {oem("ИМЯ"), 'C', 24}, {"QTY", 'N', 10, 2}, {"DAY", 'D', 8},
+    {oem("КОГДА"), 'C', 16}, {"NOTE", 'C', 40}, {"CODE", 'N', 6}};
+constexpr int kTableRecords = 24;
+
+std::vector<uint8_t> table_bytes() {
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0; r < kTableRecords; ++r) {
+        const std::string n = std::to_string(r);
+        rows.push_back({oem("Котёл № ") + n, std::to_string(r * 7) + "." + std::to_string(r % 10) + "5",
+                        "201003" + std::string(r % 28 < 9 ? "0" : "") + std::to_string(1 + r % 28),
+                        std::to_string(1 + r % 28) + ".10.2010 0" + std::to_string(r % 6) + ":30",
+                        oem("примечание ") + n, std::to_string(-r)});
+    }
+    return hyltest::dbf_bytes(kTableFields, rows);
+}
+
+const std::vector<FieldSpec> kPlanFields = {
+    {"NCE", 'N', 8}, {"NAMEOBJ", 'C', 40}, {"NAMEEQU", 'C', 70}, {"TIMERZN", 'N', 12}, {"TIMERZK", 'N', 12}};
+
+std::vector<uint8_t> plan_bytes() {
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0; r < 40; ++r) {
+        const unsigned day = 1 + static_cast<unsigned>(r % 27);
+        rows.push_back({r % 9 == 4 ? "0" : "1", oem(r % 2 ? "Котельная № 1" : "Котельная № 2"),
+                        oem(r % 3 ? "насос " : "котёл ") + std::to_string(r % 4), local_sec(2010, 3, day, 9),
+                        local_sec(2010, 3 + r % 2, day + 1, 17)});
+    }
+    return hyltest::dbf_bytes(kPlanFields, rows);
+}
+
+struct PlanQuery {
+    std::string object, equipment;  // 1251
+    double from, to;
+};
+
+const PlanQuery kQueries[] = {
+    {hyl::utf8_to_ansi("котельная"), "", ole(2010, 3, 5), ole(2010, 3, 12)},
+    {hyl::utf8_to_ansi("КОТЕЛЬНАЯ № 1"), hyl::utf8_to_ansi("Насос 1"), ole(2010, 3, 1), ole(2010, 5, 1)},
+    {"", hyl::utf8_to_ansi("котёл"), ole(2010, 3, 27, 12), ole(2010, 3, 29)},
+};
+
+// Around the changes of daylight saving in Helsinki in 2010 (28 March,
+// 31 October) and away from them.
+const double kDates[] = {ole(2010, 3, 28, 0, 59), ole(2010, 3, 28, 1), ole(2010, 3, 28, 3, 30),
+                         ole(2010, 10, 31, 0, 30), ole(2010, 10, 31, 1, 30), ole(2010, 7, 25, 12), 40000.25};
+const double kSeconds[] = {0.0, 1269738000.0, 1288486800.0, 1280059200.5, 2147483647.0, -1.0};
+
+// What one thread saw, in one flat list, so that answers compare as a whole.
+struct Answers {
+    std::vector<std::string> texts;
+    std::vector<double> numbers;
+    bool operator==(const Answers&) const = default;
+};
+
+void read_table(Answers& a) {
+    a.numbers.push_back(Hyl_GetQRecords());
+    a.numbers.push_back(Hyl_GetQFields());
+    for (int r = 0; r < kTableRecords; ++r)
+        for (int f = 0; f < static_cast<int>(kTableFields.size()); ++f) {
+            a.texts.push_back(Hyl_GetFieldText(r, f));
+            a.numbers.push_back(Hyl_GetFieldNumeric(r, f));
+            a.numbers.push_back(Hyl_GetFieldDate(r, f));
+            a.numbers.push_back(Hyl_GetFieldLenth(f));
+            a.numbers.push_back(Hyl_GetFieldQuolity(f));
+        }
+}
+
+void walk_plan(Answers& a) {
+    for (const PlanQuery& q : kQueries) {
+        const char* o = q.object.c_str();
+        const char* e = q.equipment.c_str();
+        for (int i = Hyl_pMonZvkGetNextMesplan(o, e, q.from, q.to, -1); i >= 0;
+             i = Hyl_pMonZvkGetNextMesplan(o, e, q.from, q.to, i)) {
+            a.numbers.push_back(i);
+            a.numbers.push_back(Hyl_pMonZvkGetDate("TIMERZN", i));
+            a.numbers.push_back(Hyl_pMonZvkGetDate("TIMERZK", i));
+        }
+        a.numbers.push_back(-1);
+    }
+}
+
+void convert_dates(Answers& a) {
+    for (double d : kDates) {
+        a.numbers.push_back(GMT_To_Local(d));
+        a.numbers.push_back(Local_To_GMT(d));
+    }
+    for (double s : kSeconds) a.numbers.push_back(Hyl_GetDateByNsecFrom1970(s));
+}
+
+using Work = void (*)(Answers&);
+const Work kWork[] = {read_table, walk_plan, convert_dates};
+const char* const kWorkNames[] = {"table", "plan", "dates"};
+
+class Threads : public ::testing::Test {
+protected:
+    Threads() : tz_("Europe/Helsinki") {
+        setenv("HYL_DRIVE_X", dir_.dir().c_str(), 1);
+        hyl::frame_load();
+        fake_.now = 1300000000;  // parts a date text leaves out come from a fixed today
+        std::filesystem::create_directories(dir_.path("QUV/HYL_CE"));
+        hyltest::write_file(dir_.path("QUV/HYL_CE/zmec.dbf"), plan_bytes());
+        hyltest::write_file(table_, table_bytes());
+    }
+    ~Threads() override {
+        hyl::frame_unload();
+        unsetenv("HYL_DRIVE_X");
+    }
+
+    hyltest::TempDir dir_;
+    hyltest::ScopedTz tz_;
+    FakePlatform fake_;
+    std::string table_ = dir_.path("t.dbf");
+};
+
+TEST_F(Threads, EveryThreadGetsTheSingleThreadedAnswers) {
+    ASSERT_EQ(Hyl_OpenTableForRead(table_.c_str()), 1);
+    Answers want[3];
+    for (int k = 0; k < 3; ++k) kWork[k](want[k]);
+    std::vector<std::string> names, types;
+    for (int f = 0; f < static_cast<int>(kTableFields.size()); ++f) {
+        names.push_back(Hyl_GetFieldName(f));
+        types.push_back(Hyl_GetFieldType(f));
+    }
+    ASSERT_EQ(names[0], hyl::utf8_to_ansi("ИМЯ"));
+    ASSERT_GT(want[1].numbers.size(), 3 * std::size(kQueries) + 10) << "the queries should find entries";
+    // The threads race to load the plan again.
+    ASSERT_EQ(Hyl_pMonZvkFreeResource(), 1);
+
+    std::vector<std::vector<std::string>> faults(kThreads);
+    auto work = [&](int t) {
+        auto fault = [&](const std::string& what, int round) {
+            if (faults[t].size() < 10) faults[t].push_back(what + " in round " + std::to_string(round));
+        };
+        // Each thread holds its own field's name and type, and a text, across
+        // its other calls while the others ask for other fields.
+        const int field = t % static_cast<int>(names.size());
+        for (int round = 0; round < kRounds; ++round) {
+            const char* name = Hyl_GetFieldName(field);
+            const char* type = Hyl_GetFieldType(field);
+            // The table opened again at once never looks closed to the others.
+            if (t == 0 && Hyl_OpenTableForRead(table_.c_str()) != 1) fault("reopen", round);
+            const char* text = nullptr;
+            for (int step = 0; step < 3; ++step) {
+                const int k = (t + round + step) % 3;
+                Answers now;
+                kWork[k](now);
+                if (now != want[k]) fault(kWorkNames[k], round);
+                if (k == 0) text = Hyl_GetFieldText(t, 4);
+            }
+            if (name != names[field] || type != types[field]) fault("name or type held", round);
+            if (text != want[0].texts[t * kTableFields.size() + 4]) fault(std::string("text held ") + text, round);
+            if (Hyl_GetFieldName(field) != name || Hyl_GetFieldText(0, 0) != text) fault("buffers moved", round);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
+    for (auto& thread : threads) thread.join();
+
+    for (int t = 0; t < kThreads; ++t)
+        for (const std::string& f : faults[t]) ADD_FAILURE() << "thread " << t << ": " << f;
+    EXPECT_TRUE(fake_.events.empty()) << "messages shown: " << fake_.events.size();
+}
+
+// A message box runs a modal loop on the thread that shows it, and the
+// host's window procedures that the loop runs may call the library while
+// the call that showed the box still holds the lock.
+TEST_F(Threads, ACallFromInsideAMessageBoxGoesThrough) {
+    std::vector<int> fields_seen;
+    fake_.on_box = [&](const char*) { fields_seen.push_back(Hyl_GetQFields()); };
+    std::promise<int> opened;
+    std::future<int> result = opened.get_future();
+    const std::string missing = dir_.path("missing.dbf");
+    // On its own thread, so that a lock that deadlocks fails the test instead of hanging it.
+    std::thread([&opened, missing] { opened.set_value(Hyl_OpenTableForRead(missing.c_str())); }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the call from inside the message box never returned";
+    EXPECT_EQ(result.get(), 0);
+    EXPECT_EQ(fields_seen, (std::vector<int>{0, 0})) << "one call from each of the two boxes";
+}
+
+}  // namespace
