@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh native
-cmake --preset native >/dev/null
+# The main job needs neither the tests nor the benchmarks (nor what they need).
+cmake --preset native -DHYL_BUILD_TESTS=OFF -DHYL_BUILD_BENCH=OFF >/dev/null
 cmake --build --preset native -j"$(nproc)" --target hyl_tool >/dev/null
 hyl=build/native/tools/hyl
 echo "== hyl info samples/equipment.dbf"
