@@ -6,9 +6,12 @@ namespace hyl {
 
 int32_t LVNulToBlank(void* buffer, int32_t length) {
     if (length <= 0) return 0;
+    // Each value put blank-fills the whole record, which after the first put
+    // holds no NUL at all: look for them a word at a time.
     auto* b = static_cast<unsigned char*>(buffer);
-    for (int32_t i = 0; i < length; ++i)
-        if (b[i] == 0) b[i] = ' ';
+    const auto* end = b + length;
+    for (auto* p = b; (p = static_cast<unsigned char*>(std::memchr(p, 0, static_cast<std::size_t>(end - p)))); ++p)
+        *p = ' ';
     return length;
 }
 
