@@ -195,7 +195,9 @@ TEST_F(PlanSearch, NceMustBeNonZeroAfterTruncation) {
         bool takes_part;
     } cases[] = {{"1", true},  {"-1", true},   {"2", true},     {"1e3", true},
                  {"0", false}, {"0.5", false}, {"-0.5", false}, {"0.999", false},
-                 {"", false},  {"abc", false}, {"1.5", true},   {"9999999", true}};
+                 {"", false},  {"abc", false}, {"1.5", true},   {"9999999", true},
+                 // A point after a letter ends an abbreviation: the digits after it count.
+                 {"No.7", true}, {"\xA4.1", true}, {" +.5", false}, {".9", false}};
     std::vector<Entry> entries;
     for (const auto& c : cases) {
         Entry e = example_entry();
@@ -425,6 +427,9 @@ TEST_F(PlanSearch, AgreesWithTheWordForWordLookupOnRandomPlans) {
                                                  "\t7",
                                                  "7abc",
                                                  "x952776000",
+                                                 "No.952776000",
+                                                 " +.952776000",
+                                                 "v.9.52776e8",
                                                  "99999999999",
                                                  "-99999999999",
                                                  "1234567890123456789",
