@@ -321,6 +321,11 @@ std::vector<TextCase> today_text_cases() {
         {"03 5", ymd_text(y, 3, 5), ""},
         {"031", ymd_text(y, 3, 1), ""},
         {"25-03-2010", ymd_text(y + 1, 12, 31), ""},  // month 25, day 0 of this year
+        // A signed month counts back from January.
+        {"-512", ymd_text(y - 1, 8, 12), ""},
+        {"-112", ymd_text(y - 1, 12, 12), ""},
+        {"-012", ymd_text(y, 1, 12), ""},
+        {" -512", ymd_text(y - 1, 8, 12), ""},
     };
 }
 
