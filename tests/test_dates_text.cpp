@@ -20,11 +20,14 @@ constexpr const char* kNoDate = "1978-11-30 00:00:00";
 }  // namespace
 
 TEST(DateText, FieldTextAsDate) {
-    for_each_zone_and_season([](const DateZone&, const Season& season) {
+    for_each_zone_and_season([](const DateZone& zone, const Season& season) {
         // A lone day is in the current month.
         const bool summer = season.now == kSeasons[0].now;
         EXPECT_EQ(text_of_date(Dt_DateFromFieldText("25.")), summer ? "2010-07-25 00:00:00" : "2010-01-25 00:00:00");
         EXPECT_EQ(text_of_date(Dt_DateFromFieldText("25:")), summer ? "2010-07-25 00:00:00" : "2010-01-25 00:00:00");
+        // A time the spring change skips is standard time: the clock had not yet moved.
+        EXPECT_EQ(text_of_date(Dt_DateFromFieldText("28.03.2010 02:30")),
+                  zone.summer_shift ? "2010-03-28 03:30:00" : "2010-03-28 02:30:00");
         struct Case {
             const char* text;
             const char* local;
