@@ -125,6 +125,20 @@ int32_t open_shared(const char* path, int32_t flags, bool create) {
         g_last_error = error_from_errno(errno);
         return -1;
     }
+    // Handle 0 means no file to the library, and a table on descriptor 1 or
+    // 2 would take whatever goes to standard output or error: a process
+    // started with those closed gets its tables above them.
+    if (fd <= 2) {
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        const int e = errno;
+        ::close(fd);
+        if (moved < 0) {
+            errno = e;
+            g_last_error = error_from_errno(e);
+            return -1;
+        }
+        fd = moved;
+    }
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);

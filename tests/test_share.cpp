@@ -1,13 +1,20 @@
 // Share modes between two real processes: a table held for appending keeps
 // other writers out (they retry, then give up) while readers still get in.
+// Drive letters, and the descriptors of a process started with its standard
+// streams closed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "dbf/dbf.h"
+#include "frame/frame.h"
+#include "hyl.h"
 #include "lowlevel/lv.h"
 #include "platform/platform.h"
+#include "tests/dbf_builder.h"
 #include "tests/fake_platform.h"
 
 using namespace hyl;
@@ -103,3 +110,44 @@ TEST(DriveLetters, MapToFoldersNamedByTheEnvironment) {
     EXPECT_EQ(native_platform().file_open("R:\\QUV\\zmec.dbf", kModeShareRead), -1);
     unsetenv("HYL_DRIVE_Q");
 }
+
+// A service may start with standard input (or output) closed, so the first
+// file it opens lands on descriptor 0 (or 1, 2).  The table must still open,
+// read and close, and give its descriptor back.  Each case runs in a child,
+// which answers with the number of the first step that went wrong.
+TEST(Descriptors, TablesOpenWithTheStandardStreamsClosed) {
+    hyltest::TempDir dir;
+    hyltest::DbfBuilder b;
+    b.fields = {{"NAME", 'C', 5, 0}};
+    b.records = {"alpha"};
+    const std::string path = dir.path("t.dbf");
+    hyltest::write_file(path, b.build());
+    const std::vector<int> closed_sets[] = {{0}, {1}, {0, 1, 2}};
+    for (const auto& closed : closed_sets) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            hyltest::FakePlatform fake;  // no message reaches a closed stream
+            for (int fd : closed) close(fd);
+            frame_load();
+            int step = 1;
+            if (Hyl_OpenTableForRead(path.c_str()) != 1) _exit(step);
+            ++step;
+            if (g_current_table.handle <= 2) _exit(step);
+            ++step;
+            if (std::string(Hyl_GetFieldText(0, 0)) != "alpha") _exit(step);
+            ++step;
+            Hyl_CloseTable();
+            // The lowest descriptor is free again: nothing was kept.
+            if (open("/dev/null", O_RDONLY) != closed[0]) _exit(step);
+            ++step;
+            if (!fake.events.empty()) _exit(step);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "descriptors closed: " << closed.size() << " from " << closed[0];
+    }
+}
+
