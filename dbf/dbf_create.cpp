@@ -26,12 +26,13 @@ int32_t Dbf_CreateNewBase(DbfTable& t, int32_t field_count, const char* path) {
     // Outside these limits the header length no longer fits its signed 16 bits.
     if (field_count < 0 || field_count > kDbfMaxFields) return 0;
     if (!path) path = "";
-    std::memset(t.path, 0, sizeof t.path);
     if (std::strlen(path) > static_cast<std::size_t>(kDbfPathMax)) {
-        // Cutting the path could create or truncate another file.
+        // Cutting the path could create or truncate another file.  The path
+        // remembered stays, as a refused open leaves it.
         LVMessage(0, kCreateFailed, path, static_cast<void*>(&t), platform().crt_errno());
         return 0;
     }
+    std::memset(t.path, 0, sizeof t.path);
     std::strncpy(t.path, path, kDbfPathMax);
     std::memset(t.header, 0, sizeof t.header);
     t.field_count = field_count;

@@ -83,13 +83,15 @@ int32_t Dbf_ReadHead(DbfTable& t, const char* path, uint32_t mode) {
     Dbf_Close(t);
     t.mode = mode;
     if (path) {
-        std::memset(t.path, 0, sizeof t.path);
         if (std::strlen(path) > static_cast<std::size_t>(kDbfPathMax)) {
-            // Cutting the path could name another file: refuse it instead.
+            // Cutting the path could name another file: refuse it instead,
+            // and keep the path remembered, so that a null path still
+            // reopens the table last named.
             LVMessage(0x11, kOpenFailed, static_cast<void*>(&t), -1, path);
             LVMessage(0x10, kHeadUnreadable, path, platform().crt_errno());
             return open_failed(t);
         }
+        std::memset(t.path, 0, sizeof t.path);
         std::strncpy(t.path, path, kDbfPathMax);
     }
     t.handle = lvv_open(t.path, open_mode_for(t), kOpenAttempts);

@@ -162,7 +162,11 @@ int32_t DbfImg_RecordsWithin(const DbfImage& image) {
     const int32_t count = DbfImg_GetQRecords(image);
     const int64_t length = image.block ? record_length(image) : 0;
     if (count <= 0 || length < 1) return 0;
-    const int64_t room = static_cast<int64_t>(image.block_size) - header_length(image);
+    // A record that begins past the file's end is the block's zero padding:
+    // it holds no name and no count, so no search can match it.  Counting
+    // only the records the file reaches keeps a broken header (records of
+    // one byte, say) from making every search walk the whole padding.
+    const int64_t room = static_cast<int64_t>(image.file_length) - header_length(image);
     if (room <= 0) return 0;
     return static_cast<int32_t>(std::min<int64_t>(count, (room + length - 1) / length));
 }

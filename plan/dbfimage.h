@@ -84,7 +84,7 @@ struct DbfImgColumn {
 };
 DbfImgColumn DbfImg_GetColumn(const DbfImage& image, int32_t field);
 // How many of the counted records can hold anything: those that begin inside
-// the block.  The rest read as empty whatever the header claims, and a
+// the file.  The rest read as empty whatever the header claims, and a
 // record length below 1 leaves no room for a field at all.
 int32_t DbfImg_RecordsWithin(const DbfImage& image);
 // The column's bytes in a record, empty when they would lie outside the block.

@@ -125,6 +125,20 @@ int32_t open_shared(const char* path, int32_t flags, bool create) {
         g_last_error = error_from_errno(errno);
         return -1;
     }
+    // Handle 0 means no file to the library, and a table on descriptor 1 or
+    // 2 would take whatever goes to standard output or error: a process
+    // started with those closed gets its tables above them.
+    if (fd <= 2) {
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        const int e = errno;
+        ::close(fd);
+        if (moved < 0) {
+            errno = e;
+            g_last_error = error_from_errno(e);
+            return -1;
+        }
+        fd = moved;
+    }
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
@@ -322,7 +336,7 @@ bool posix_utc_to_local(int64_t utc, CivilTime* out, int* is_dst) {
     return true;
 }
 
-bool posix_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
+struct tm tm_of(const CivilTime& local) {
     struct tm tm {};
     tm.tm_year = local.year - 1900;
     tm.tm_mon = local.month - 1;
@@ -330,10 +344,35 @@ bool posix_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
     tm.tm_hour = local.hour;
     tm.tm_min = local.minute;
     tm.tm_sec = local.second;
+    return tm;
+}
+
+// Whether fields that mktime has normalised (to the local time of the
+// moment it gave) still show this local wall-clock time.
+bool shows_wall_time(const struct tm& tm, const CivilTime& local) {
+    return tm.tm_year == local.year - 1900 && tm.tm_mon == local.month - 1 && tm.tm_mday == local.day &&
+           tm.tm_hour == local.hour && tm.tm_min == local.minute && tm.tm_sec == local.second;
+}
+
+bool posix_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
+    struct tm tm = tm_of(local);
     tm.tm_isdst = dst_hint < 0 ? -1 : dst_hint > 0 ? 1 : 0;
     errno = 0;
     time_t t = mktime(&tm);
     if (t == static_cast<time_t>(-1) && errno != 0) return false;
+    if (dst_hint < 0 && !shows_wall_time(tm, local)) {
+        // No moment shows this time: the clock skipped it (03:30 when the
+        // clock goes from 03:00 to 04:00).  It is read with the offset in
+        // force before the jump, as the clock had not yet moved, so it
+        // comes back as 04:30; the DLL reads it so too.  A day before the
+        // wall-clock time read as UTC lies before the jump in every zone.
+        struct tm wall_tm = tm_of(local);
+        const time_t wall = timegm(&wall_tm);
+        const time_t day_before = wall - 86400;
+        struct tm before {};
+        if (!localtime_r(&day_before, &before)) return false;
+        t = wall - before.tm_gmtoff;
+    }
     *utc = static_cast<int64_t>(t);
     return true;
 }

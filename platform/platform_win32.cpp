@@ -186,24 +186,51 @@ bool win_utc_to_local(int64_t utc, CivilTime* out, int* is_dst) {
     return true;
 }
 
+SYSTEMTIME system_time_of(const CivilTime& c) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(c.year);
+    st.wMonth = static_cast<WORD>(c.month);
+    st.wDay = static_cast<WORD>(c.day);
+    st.wHour = static_cast<WORD>(c.hour);
+    st.wMinute = static_cast<WORD>(c.minute);
+    st.wSecond = static_cast<WORD>(c.second);
+    return st;
+}
+
+// Whether the moment breaks down to exactly this local wall-clock time.
+bool shows_wall_time(int64_t utc, const CivilTime& local) {
+    CivilTime back;
+    return win_utc_to_local(utc, &back, nullptr) && back.year == local.year && back.month == local.month &&
+           back.day == local.day && back.hour == local.hour && back.minute == local.minute &&
+           back.second == local.second;
+}
+
 bool win_local_to_utc(const CivilTime& local, int dst_hint, int64_t* utc) {
     if (local.year < 1601 || local.year > 30827) return false;
-    SYSTEMTIME l{};
-    l.wYear = static_cast<WORD>(local.year);
-    l.wMonth = static_cast<WORD>(local.month);
-    l.wDay = static_cast<WORD>(local.day);
-    l.wHour = static_cast<WORD>(local.hour);
-    l.wMinute = static_cast<WORD>(local.minute);
-    l.wSecond = static_cast<WORD>(local.second);
+    const SYSTEMTIME l = system_time_of(local);
+    int64_t wall = 0;
+    if (!from_system_time(l, &wall)) return false;
     TIME_ZONE_INFORMATION tzi{};
     GetTimeZoneInformation(&tzi);
     if (dst_hint < 0) {
         SYSTEMTIME u{};
-        if (!TzSpecificLocalTimeToSystemTime(&tzi, &l, &u)) return false;
-        return from_system_time(u, utc);
+        if (TzSpecificLocalTimeToSystemTime(&tzi, &l, &u) && from_system_time(u, utc) &&
+            shows_wall_time(*utc, local))
+            return true;
+        // No moment shows this time: the clock skipped it (03:30 when the
+        // clock goes from 03:00 to 04:00).  It is read with the offset in
+        // force before the jump, as the clock had not yet moved, so it comes
+        // back as 04:30, as in the native build; what the system call makes
+        // of such a time is not relied on.  A day before the wall-clock time
+        // read as UTC lies before the jump in every zone.
+        CivilTime before;
+        int64_t before_wall = 0;
+        if (!win_utc_to_local(wall - 86400, &before, nullptr) ||
+            !from_system_time(system_time_of(before), &before_wall))
+            return false;
+        *utc = wall - (before_wall - (wall - 86400));
+        return true;
     }
-    int64_t wall = 0;
-    if (!from_system_time(l, &wall)) return false;
     LONG bias = tzi.Bias + (dst_hint > 0 ? tzi.DaylightBias : tzi.StandardBias);
     *utc = wall + static_cast<int64_t>(bias) * 60;
     return true;

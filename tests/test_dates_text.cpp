@@ -20,11 +20,14 @@ constexpr const char* kNoDate = "1978-11-30 00:00:00";
 }  // namespace
 
 TEST(DateText, FieldTextAsDate) {
-    for_each_zone_and_season([](const DateZone&, const Season& season) {
+    for_each_zone_and_season([](const DateZone& zone, const Season& season) {
         // A lone day is in the current month.
         const bool summer = season.now == kSeasons[0].now;
         EXPECT_EQ(text_of_date(Dt_DateFromFieldText("25.")), summer ? "2010-07-25 00:00:00" : "2010-01-25 00:00:00");
         EXPECT_EQ(text_of_date(Dt_DateFromFieldText("25:")), summer ? "2010-07-25 00:00:00" : "2010-01-25 00:00:00");
+        // A time the spring change skips is standard time: the clock had not yet moved.
+        EXPECT_EQ(text_of_date(Dt_DateFromFieldText("28.03.2010 02:30")),
+                  zone.summer_shift ? "2010-03-28 03:30:00" : "2010-03-28 02:30:00");
         struct Case {
             const char* text;
             const char* local;
@@ -77,6 +80,12 @@ TEST(DateText, FieldTextAsDate) {
             {"20100015", "2009-12-15 00:00:00"},
             {"100015", "2009-12-15 00:00:00"},
             {"25-03-2010", "2011-12-31 00:00:00"},
+            // A signed month counts back from January.
+            {"-512", "2009-08-12 00:00:00"},
+            {"  -512", "2009-08-12 00:00:00"},
+            {"-112", "2009-12-12 00:00:00"},
+            {"-012", "2010-01-12 00:00:00"},
+            {"+312", "2010-03-12 00:00:00"},
             {"0325 14", "2010-03-25 00:00:00"},
             {"03 5", "2010-03-05 00:00:00"},
             // No number at the month or the day place: no date.

@@ -7,8 +7,10 @@
 
 #include "hyl.h"
 #include "tests/dates_support.h"
+#include "textime/dates.h"
 
 using namespace hyltest;
+using hyl::Dt_DateFromFieldText;
 
 namespace {
 
@@ -31,9 +33,10 @@ void check(const char* what, double (*convert)(double), const ZoneCase* cases, s
     });
 }
 
-// Whether a wall-clock text lies in the hour 02:00-03:00 of the last week of the month.
+// Whether a wall-clock text lies in the hour 02:00-03:00 of the last Sunday of the month.
 bool in_changing_hour(const std::string& text, const char* month) {
-    return text.substr(5, 2) == month && std::stoi(text.substr(8, 2)) >= 25 && text.substr(11, 2) == "02";
+    const bool sunday = (wall_seconds(text.c_str()) / 86400 + 4) % 7 == 0;  // 1970-01-01 was a Thursday
+    return text.substr(5, 2) == month && std::stoi(text.substr(8, 2)) >= 25 && sunday && text.substr(11, 2) == "02";
 }
 
 }  // namespace
@@ -69,6 +72,8 @@ TEST(TimeZones, LocalToGmt) {
         {40384.5, "2010-07-25 09:00:00", "2010-07-25 08:00:00"},
         {date_of("2010-03-28 01:59:59"), "2010-03-27 22:59:59", "2010-03-27 22:59:59"},
         {date_of("2010-03-28 03:00:00"), "2010-03-28 00:00:00", "2010-03-27 23:00:00"},
+        // Skipped by the spring change: standard time, as the clock had not yet moved.
+        {date_of("2010-03-28 02:30:00"), "2010-03-27 23:30:00", "2010-03-27 23:30:00"},
         {date_of("2010-10-31 03:00:00"), "2010-10-31 00:00:00", "2010-10-31 00:00:00"},
         {date_of("1970-01-01 01:00"), "1969-12-31 22:00:00", "1969-12-31 22:00:00"},
         {date_of("2040-07-01 16:00"), "2040-07-01 13:00:00", "2040-07-01 12:00:00"},
@@ -95,14 +100,53 @@ TEST(TimeZones, DirectionsAreInverses) {
                 ++failures;
                 ADD_FAILURE() << text_of_date(gmt) << " -> " << local_text << " -> " << text_of_date(back);
             }
+            // A skipped local time is standard time and comes back an hour later.
             const double again = GMT_To_Local(Local_To_GMT(gmt));
             const bool skipped_hour = zone.summer_shift && in_changing_hour(text_of_date(gmt), "03");
-            if (text_of_date(again) != text_of_date(gmt) && !skipped_hour) {
+            if (text_of_date(again) != text_of_date(skipped_hour ? gmt + 1.0 / 24 : gmt)) {
                 ++failures;
                 ADD_FAILURE() << text_of_date(gmt) << " as local time came back as " << text_of_date(again);
             }
         }
     });
+}
+
+// A wall-clock time the clock skipped is read with the offset in force
+// before the jump, in any zone and at any hour the jump happens; the times
+// either side of the gap are what they always were.
+TEST(TimeZones, SkippedTimesAreTheTimeBeforeTheJump) {
+    struct Case {
+        const char* tz;
+        const char* local;
+        const char* gmt;
+        const char* field;       // the local time as a field text
+        const char* read_back;   // that field read as a date
+    } cases[] = {
+        // Helsinki: 03:00 becomes 04:00 on the last Sunday of March.
+        {"EET-2EEST,M3.5.0/3,M10.5.0/4", "2010-03-28 03:30:00", "2010-03-28 01:30:00", "28.03.2010 03:30",
+         "2010-03-28 04:30:00"},
+        {"EET-2EEST,M3.5.0/3,M10.5.0/4", "2010-03-28 03:00:00", "2010-03-28 01:00:00", "28.03.2010 03:00",
+         "2010-03-28 04:00:00"},
+        {"EET-2EEST,M3.5.0/3,M10.5.0/4", "2010-03-28 03:59:59", "2010-03-28 01:59:59", "28.03.2010 03:59:59",
+         "2010-03-28 04:59:59"},
+        {"EET-2EEST,M3.5.0/3,M10.5.0/4", "2010-03-28 02:59:59", "2010-03-28 00:59:59", "28.03.2010 02:59:59",
+         "2010-03-28 02:59:59"},
+        {"EET-2EEST,M3.5.0/3,M10.5.0/4", "2010-03-28 04:00:00", "2010-03-28 01:00:00", "28.03.2010 04:00",
+         "2010-03-28 04:00:00"},
+        // A southern zone whose clock jumps from midnight to 01:00 in October.
+        {"<-03>3<-02>,M10.3.0/0,M2.3.0/0", "2010-10-17 00:30:00", "2010-10-17 03:30:00", "17.10.2010 00:30",
+         "2010-10-17 01:30:00"},
+        // A zone whose clock jumps two hours.
+        {"<+01>-1<+03>-3,M3.5.0/1,M10.5.0/3", "2010-03-28 02:15:00", "2010-03-28 01:15:00", "28.03.2010 02:15",
+         "2010-03-28 04:15:00"},
+    };
+    for (const auto& c : cases) {
+        ScopedTz tz(c.tz);
+        FakePlatform fake;
+        fake.now = kSeasons[0].now;
+        EXPECT_EQ(text_of_date(Local_To_GMT(date_of(c.local))), c.gmt) << c.tz << " " << c.local;
+        EXPECT_EQ(text_of_date(Dt_DateFromFieldText(c.field)), c.read_back) << c.tz << " " << c.field;
+    }
 }
 
 TEST(TimeZones, SecondsSince1970) {

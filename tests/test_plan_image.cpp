@@ -276,17 +276,20 @@ TEST_F(DbfImgAccess, NothingIsReadOutsideTheBlock) {
         int record_length;
         int32_t record;  // read as field 0 ("NCE")
         bool readable;
+        int32_t searched;  // the records a search walks: those the file reaches
     } cases[] = {
-        {"regular", 1, 129, 24, 0, true},
-        {"record past the block", 0x7FFFFFFF, 129, 24, 100000, false},
-        {"last record of a huge count", 0x7FFFFFFF, 129, 24, 0x7FFFFFFE, false},
-        {"negative record", 1, 129, 24, -1, true},  // lands inside the header
-        {"far negative record", 1, 129, 24, -1000000, false},
-        {"negative record length", 5, 129, -24, 3, true},
-        {"negative record length, far", 5, 129, -24, 100, false},
-        {"long records", 1000, 129, 32767, 2, false},
-        {"header length at the top", 1, 32767, 24, 0, true},  // zero fill, still inside
-        {"negative header length", 1, -32000, 24, 0, false},
+        {"regular", 1, 129, 24, 0, true, 1},
+        {"record past the block", 0x7FFFFFFF, 129, 24, 100000, false, 1},
+        {"last record of a huge count", 0x7FFFFFFF, 129, 24, 0x7FFFFFFE, false, 1},
+        {"negative record", 1, 129, 24, -1, true, 1},  // lands inside the header
+        {"far negative record", 1, 129, 24, -1000000, false, 1},
+        {"negative record length", 5, 129, -24, 3, true, 0},
+        {"negative record length, far", 5, 129, -24, 100, false, 0},
+        {"long records", 1000, 129, 32767, 2, false, 1},
+        {"header length at the top", 1, 32767, 24, 0, true, 0},  // zero fill, still inside
+        {"negative header length", 1, -32000, 24, 0, false, 1},
+        // Not the 32,768 and more of the zero padding after the file.
+        {"one-byte records", 0x7FFFFFFF, 129, 1, 30, true, 24},
     };
     for (const auto& c : cases) {
         auto bytes = hyltest::dbf_bytes(kThreeFields, {{"7", "A", "x"}});
@@ -298,6 +301,7 @@ TEST_F(DbfImgAccess, NothingIsReadOutsideTheBlock) {
         // so NCE stays field 0 while the header has room for it.
         EXPECT_EQ(DbfImg_FindField(image_, "NCE"), c.header_length >= 64 ? 0 : -1) << c.what;
         EXPECT_EQ(DbfImg_GetFieldPtr(image_, c.record, 0) != nullptr, c.readable) << c.what;
+        EXPECT_EQ(DbfImg_RecordsWithin(image_), c.searched) << c.what;
         char buf[16];
         std::memset(buf, 'z', sizeof buf);
         EXPECT_EQ(DbfImg_GetField(image_, 0, c.record, buf, 12, 1), 1) << c.what;

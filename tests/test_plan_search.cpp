@@ -156,7 +156,10 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
     Entry big = example_entry();
     big.start = std::to_string(local_sec(2014, 6, 1, 23, 59, 59));  // above 2^30
     big.end = std::to_string(local_sec(2014, 6, 30, 23, 59, 59));
-    write_plan({example_entry(), zero_start, late_second, big});
+    Entry to_the_last_day = example_entry();  // ends 2048-01-18, the last day local seconds reach
+    to_the_last_day.start = std::to_string(local_sec(2030, 1, 1));
+    to_the_last_day.end = "2147483647";
+    write_plan({example_entry(), zero_start, late_second, big, to_the_last_day});
 
     EXPECT_EQ(Hyl_pMonZvkGetDate("TIMERZN", 0), 0.0) << "no image yet";
     ASSERT_EQ(next(nullptr, nullptr, 0.0, ole(2030, 1, 1), -1), 0);
@@ -177,7 +180,9 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
         {nullptr, 0, 0.0},
         {"NOPE", 0, 0.0},
         {"TIMERZN", -1, 0.0},
-        {"TIMERZN", 4, 0.0},  // outside the table
+        {"TIMERZN", 4, ole(2030, 1, 1)},
+        {"TIMERZK", 4, 0.0},  // the day after 2048-01-18 has no time count
+        {"TIMERZN", 5, 0.0},  // outside the table
     };
     for (const auto& c : cases)
         EXPECT_EQ(Hyl_pMonZvkGetDate(c.name, c.record), c.date)
@@ -185,6 +190,8 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
     // The entry ending at 23:59:30 ends with its day: a range from the next midnight misses it.
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 13), ole(2010, 4, 1), 1), -1);
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 12, 23, 59, 59), ole(2010, 4, 1), 1), 2);
+    // Its day after, past the 32-bit range, does not wrap below the range.
+    EXPECT_EQ(next("OBJ", "EQU", ole(2035, 1, 1), ole(2036, 1, 1), -1), 4);
     EXPECT_EQ(Hyl_pMonZvkFreeResource(), 1);
     EXPECT_EQ(Hyl_pMonZvkGetDate("TIMERZN", 0), 0.0) << "image released";
 }
@@ -195,7 +202,9 @@ TEST_F(PlanSearch, NceMustBeNonZeroAfterTruncation) {
         bool takes_part;
     } cases[] = {{"1", true},  {"-1", true},   {"2", true},     {"1e3", true},
                  {"0", false}, {"0.5", false}, {"-0.5", false}, {"0.999", false},
-                 {"", false},  {"abc", false}, {"1.5", true},   {"9999999", true}};
+                 {"", false},  {"abc", false}, {"1.5", true},   {"9999999", true},
+                 // A point after a letter ends an abbreviation: the digits after it count.
+                 {"No.7", true}, {"\xA4.1", true}, {" +.5", false}, {".9", false}};
     std::vector<Entry> entries;
     for (const auto& c : cases) {
         Entry e = example_entry();
@@ -425,6 +434,9 @@ TEST_F(PlanSearch, AgreesWithTheWordForWordLookupOnRandomPlans) {
                                                  "\t7",
                                                  "7abc",
                                                  "x952776000",
+                                                 "No.952776000",
+                                                 " +.952776000",
+                                                 "v.9.52776e8",
                                                  "99999999999",
                                                  "-99999999999",
                                                  "1234567890123456789",

@@ -188,7 +188,14 @@ TEST_F(TableTest, NullPathReopensTheLastTableAndLongPathsAreRefused) {
     EXPECT_EQ(Hyl_OpenTableForRead(long_path.c_str()), 0);
     EXPECT_EQ(Hyl_GetQFields(), 0);
     EXPECT_EQ(fake.boxes().size(), 2u);
-    EXPECT_EQ(Hyl_OpenTableForRead(nullptr), 0);  // nothing remembered to reopen
+    // The refused path is not remembered: a null path reopens the table last named.
+    EXPECT_EQ(Hyl_OpenTableForRead(nullptr), 1);
+    EXPECT_STREQ(g_current_table.path, p.c_str());
+    EXPECT_EQ(Hyl_OpenTableForAppend(long_path.c_str()), 0);
+    EXPECT_EQ(Hyl_CreateDbf(1, long_path.c_str()), 0);
+    EXPECT_EQ(Hyl_OpenTableForAppend(nullptr), 1);
+    EXPECT_EQ(Hyl_GetQFields(), 3);
+    EXPECT_EQ(hyltest::read_file(cut), three_fields().build());  // never touched
 }
 
 TEST_F(TableTest, BusyTableIsRetriedThenReported) {

@@ -57,6 +57,11 @@ TEST(ParseNumber, ScansLikeTheRunTimeAtFullPrecision) {
         {"0.1", 0.1},         {"952991970", 952991970.0},                   {"1500000001", 1500000001.0},
         {"x.y5", 5},          {"12.", 12},           {"-0.25e2", -25},      {"9999999999999999999", 1e19},
         {"***", 0},
+        // A point starts a number only after nothing but blanks and a sign;
+        // after a letter it ends an abbreviation.
+        {"  +.25", 0.25},     {" .5", 0.5},          {"No.7", 7},           {"\xE4.12", 12},  // д.12
+        {"v.1.5", 1.5},       {"+ .5", 5},           {"++.5", 5},           {"x .5", 5},
+        {"N.-2", -2},
     };
     for (const auto& c : cases) EXPECT_EQ(LVParseNumber(c.text), c.value) << c.text;
     EXPECT_EQ(LVParseNumber(nullptr), 0.0);

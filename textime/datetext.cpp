@@ -103,7 +103,10 @@ int32_t Dt_ParseCompactDate(const char* text) {
         if (!read_at_place(text, 0, 2, &month) || !read_at_place(text, 2, 2, &day)) return 0;
         // Here month 00 is January, where the longer layouts take it as
         // December of the year before; stored month-day texts rely on it.
-        date.month = month > 0 ? month : 1;
+        // A month below 00 counts back from January: "-512" (month -5, as
+        // the signed two-character place reads it) is the 12th of August of
+        // the year before.
+        date.month = month > 0 ? month : month + 1;
     }
     date.day = day;
     return local_seconds_of(date);

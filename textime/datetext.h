@@ -27,7 +27,8 @@ int32_t Dt_ParseDayMonthYear(const char* text);
 // Digits at fixed places, laid out by the length n of the leading run of
 // digits: n >= 8 YYYYMMDD, n 5-7 YYMMDD (a five-digit run has a one-digit
 // day, a seventh digit is ignored), n <= 4 MMDD of the current year (month 00
-// is January there, December of the year before in the longer layouts).
+// is January there, December of the year before in the longer layouts, and a
+// negative month counts back from January: "-512" is August 12 of last year).
 // Each place is read as a two- or four-character signed number after any
 // white space.  Local seconds, 0 for no date, also when no number stands at
 // the month or day place (a blank field, a text of one or two digits).

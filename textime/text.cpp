@@ -60,11 +60,20 @@ int32_t LVPrefixCompare(const char* first, const char* second, int32_t n) {
 
 double LVParseNumberN(const char* text, int32_t length) {
     if (!text || length <= 0) return 0.0;
+    // A point begins the number only as the first thing in the text after
+    // blanks and a plus sign (".5", "  +.25"): after anything else it ends an
+    // abbreviation, and "No.7", "д.12" and "v.1.5" hold 7, 12 and 1.5.
     int32_t i = 0;
+    bool at_front = true;  // nothing but blanks and at most one plus sign so far
+    bool signed_front = false;
     for (; i < length && text[i]; ++i) {
         char c = text[i];
         if (c == '-' || is_digit(c)) break;
-        if (c == '.' && i + 1 < length && is_digit(text[i + 1])) break;
+        if (c == '.' && at_front && i + 1 < length && is_digit(text[i + 1])) break;
+        if (c == '+' && at_front && !signed_front)
+            signed_front = true;
+        else if (c != ' ' || signed_front)
+            at_front = false;
     }
     // The number: sign, digits, point and digits, exponent.
     const int32_t start = i;

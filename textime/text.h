@@ -18,8 +18,9 @@ int32_t LVToLower(char* text, int32_t length);
 // null or empty second one; otherwise the difference of the first differing
 // bytes, first minus second.
 int32_t LVPrefixCompare(const char* first, const char* second, int32_t n);
-// The number that begins at the first minus sign or digit (or at a point
-// directly before a digit), at full double precision; 0.0 when none.
+// The number that begins at the first minus sign or digit, or at a point
+// directly before a digit when only blanks and a plus sign precede it (".5"
+// is 0.5, "No.7" is 7), at full double precision; 0.0 when none.
 double LVParseNumber(const char* text);
 // The same over a text of known length that need not be NUL-terminated.
 double LVParseNumberN(const char* text, int32_t length);

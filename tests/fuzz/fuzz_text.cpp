@@ -1,7 +1,6 @@
 // Reads arbitrary text as a date, a time of day and a number, and converts
 // arbitrary doubles between GMT, local time and seconds since 1970, in a
 // zone with daylight saving.
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,12 +11,7 @@
 #include "textime/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool zone_set = [] {
-        setenv("TZ", "MSK-3MSD,M3.5.0/2,M10.5.0/3", 1);
-        return true;
-    }();
-    (void)zone_set;
-    hylfuzz::install_quiet_platform();
+    hylfuzz::install_memory_platform();
     const std::string text(reinterpret_cast<const char*>(data), size);
     (void)hyl::Dt_DateFromFieldText(text.c_str());
     (void)hyl::Dt_ParseTimeOfDay(text.c_str());

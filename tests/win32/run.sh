@@ -46,7 +46,7 @@ run_host() {
     HYL_MESSAGE_LOG="$work/log.txt" TZ=$zone timeout 900 wine "$host" "$(winpath "$build/hyl.dll")" \
         "$(winpath "$work/files")" "$groups" </dev/null 2>&1 | tr -d '\r' >"$out"
     local rc=${PIPESTATUS[0]}
-    grep -v -E '^[0-9]+ passed, [0-9]+ failed$' "$out"
+    grep -a -v -E '^[0-9]+ passed, [0-9]+ failed$' "$out"
     local line
     line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out" | tail -1)
     if [ -z "$line" ]; then

@@ -88,6 +88,50 @@ void foreign_header() {
     api.close();
 }
 
+// Numbers read from field texts, and a refused long path that leaves the
+// table last named to be reopened by a null path.
+void numbers_and_paths() {
+    Api api;
+    struct Case {
+        const char* stored;  // code page 866
+        double number;
+        const char* shown;   // in failure lines, which stay ASCII
+    } cases[] = {
+        {"12.5", 12.5, "12.5"}, {".5", 0.5, ".5"},  {"-.5", -0.5, "-.5"}, {"  +.25", 0.25, "  +.25"},
+        {"abc7x", 7, "abc7x"},
+        // After a letter a point ends an abbreviation: the number is what follows.
+        {"No.7", 7, "No.7"}, {"\xA4.12", 12, "(Cyrillic de).12"}, {"v.1.5", 1.5, "v.1.5"}, {"x.y5", 5, "x.y5"},
+    };
+    std::string path = work_path("numbers.dbf");
+    api.create(1, path.c_str());
+    api.define(0, 12, "V", "C", 0);
+    if (!ok(api.open_append(path.c_str()) == 1, "open for append failed")) return;
+    for (const Case& c : cases) {
+        api.put(c.stored, 0);
+        api.append();
+    }
+    api.close();
+    if (!ok(api.open_read(path.c_str()) == 1, "open for read failed")) return;
+    for (int r = 0; r < static_cast<int>(std::size(cases)); ++r)
+        ok(api.number(r, 0) == cases[r].number, "number of '%s': got %.17g, expected %.17g", cases[r].shown,
+           api.number(r, 0), cases[r].number);
+
+    clear_log();
+    const std::string long_path = g_work + "\\" + std::string(260, 'a');
+    ok(api.open_read(long_path.c_str()) == 0, "a path of %u characters was opened",
+       static_cast<unsigned>(long_path.size()));
+    ok(api.create(1, long_path.c_str()) == 0, "a path of %u characters was created",
+       static_cast<unsigned>(long_path.size()));
+    const auto reopen = fn<int(__stdcall*)(const char*)>("_Hyl_OpenTableForRead@4");
+    ok(reopen(nullptr) == 1 && api.records() == static_cast<int>(std::size(cases)) && api.fields() == 1,
+       "a null path after a refused one: records %d, fields %d, expected the table last named", api.records(),
+       api.fields());
+    ok(api.number(5, 0) == 7, "the reopened table's record 5: got %g, expected 7", api.number(5, 0));
+    api.close();
+    ok(log_entries().size() == 13, "messages of the refusals: got %u, expected 10 beeps and 3 boxes",
+       static_cast<unsigned>(log_entries().size()));
+}
+
 void sharing_violation() {
     Api api;
     std::string path = work_path("held.dbf");
@@ -279,6 +323,7 @@ int append_child(const char* dll_path, const char* table) {
 void register_table_groups(std::vector<Group>& out) {
     out.push_back({"tables", create_append_read_back});
     out.push_back({"tables", foreign_header});
+    out.push_back({"tables", numbers_and_paths});
     out.push_back({"sharing", sharing_violation});
     out.push_back({"codepages", code_pages});
     out.push_back({"crash", appends_survive_termination});
