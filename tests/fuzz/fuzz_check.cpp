@@ -1,0 +1,73 @@
+// Checks and repairs a table made of arbitrary bytes.  Without faults the
+// whole-table snapshot must read every field as the exports read it; then,
+// with the fault plan at the front of the input holding the file elsewhere,
+// cutting reads short and stopping writes, check and repair must never
+// read outside what they were given, a backup must hold the bytes repair
+// began from, and the header repair leaves must count no record the file
+// lacks unless it is the count the table came with.
+#include <cstring>
+#include <string>
+
+#include "dbf/dbf_check.h"
+#include "dbf/dbf_repair.h"
+#include "dbf/dbf_scan.h"
+#include "hyl.h"
+#include "tests/fuzz/fuzz_common.h"
+
+namespace {
+
+constexpr char kPath[] = "C:\\DATA\\TABLE.DBF";
+constexpr char kBackup[] = "C:\\DATA\\TABLE.DBF.bak";
+
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+int16_t le16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
+
+void must(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+// A few records and fields of the snapshot against the exports.
+void snapshot_reads_as_the_exports(const uint8_t* data, std::size_t size) {
+    hylfuzz::put_file(kPath, data, size);
+    hyl::DbfScan scan;
+    const bool scanned = scan.open(kPath, false) == hyl::DbfScanStatus::kOpened;
+    must(scanned == (Hyl_OpenTableForRead(kPath) == 1));
+    if (!scanned) return;
+    const int fields = Hyl_GetQFields();
+    must(fields == static_cast<int>(scan.fields().size()));
+    for (int f = 0; f < fields && f < 16; ++f) must(scan.field_name(f) == Hyl_GetFieldName(f));
+    const int records = Hyl_GetQRecords() < 4 ? Hyl_GetQRecords() : 4;
+    char text[256];
+    scan.for_each_block(0, records, [&](int64_t first, int64_t count, const uint8_t* bytes) {
+        for (int64_t k = 0; k < count; ++k)
+            for (int f = 0; f < fields && f < 16; ++f) {
+                scan.field_text(bytes + k * scan.record_length(), f, text);
+                must(std::strcmp(text, Hyl_GetFieldText(static_cast<int>(first + k), f)) == 0);
+            }
+        return true;
+    });
+    Hyl_CloseTable();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const hylfuzz::FaultPlan plan = hylfuzz::take_fault_plan(data, size);
+    hylfuzz::start_run({});
+    snapshot_reads_as_the_exports(data, size);
+
+    hylfuzz::reset_files(plan);
+    hylfuzz::put_file(kPath, data, size);
+    (void)hyl::Dbf_CheckTable(kPath);
+    const hyl::DbfRepairResult result = hyl::Dbf_RepairTable(kPath, {});
+    if (result.outcome == hyl::DbfRepairOutcome::kMended) must(result.after.sound());
+    if (const auto* backup = hylfuzz::file_bytes(kBackup); backup && !result.backup_path.empty())
+        must(backup->size() == size && (size == 0 || std::memcmp(backup->data(), data, size) == 0));
+    const auto* after = hylfuzz::file_bytes(kPath);
+    must(after != nullptr);
+    if (after->size() >= 32 && size >= 32 && le32(after->data() + 4) != le32(data + 4)) {
+        const int64_t header = le16(after->data() + 8), record = le16(after->data() + 10);
+        must(header + static_cast<int64_t>(le32(after->data() + 4)) * record <= static_cast<int64_t>(after->size()));
+    }
+    return 0;
+}
