@@ -120,20 +120,23 @@ public:
     void header();
     void extent();
     bool values(const DbfProgress& progress);
+    // False once a read of the table failed: then nothing found can be trusted.
+    bool read_ok() const { return read_ok_; }
 
 private:
     void add(DbfProblem problem, std::string message, int32_t field = -1, int64_t record = -1, int64_t count = 1) {
         report_.findings.push_back({problem, field, record, count, {}, std::move(message)});
     }
-    uint8_t byte_at(int64_t position) const {
+    uint8_t byte_at(int64_t position) {
         uint8_t b = 0;
-        scan_.read(position, &b, 1);
+        read_ok_ = scan_.read(position, &b, 1) && read_ok_;
         return b;
     }
     std::string label(int32_t field) const { return Dbf_FieldLabel(scan_, field); }
 
     const DbfScan& scan_;
     DbfCheckReport& report_;
+    bool read_ok_ = true;
 };
 
 void Checker::header() {
@@ -218,13 +221,14 @@ void Checker::extent() {
     e.present = e.counted;
     // Records an interrupted append left after the counted ones; the walk
     // stops at the first chunk whose deletion flag no record has.
-    scan_.for_each_block(e.counted, complete, [&](int64_t, int64_t count, const uint8_t* bytes) {
+    const bool walked = scan_.for_each_block(e.counted, complete, [&](int64_t, int64_t count, const uint8_t* bytes) {
         for (int64_t k = 0; k < count; ++k) {
             if (bytes[k * rl] != ' ' && bytes[k * rl] != '*') return false;
             ++e.beyond;
         }
         return true;
     });
+    read_ok_ = read_ok_ && walked;
     e.records_end = hl + (e.counted + e.beyond) * rl;
     const int64_t rest = size - e.records_end;
     if (rest > 0) {
@@ -409,7 +413,7 @@ DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
     Checker checker(scan, report);
     checker.header();
     checker.extent();
-    if (!checker.values(progress)) {
+    if (!checker.values(progress) || !checker.read_ok()) {
         report.status = DbfScanStatus::kUnreadable;
         report.why = "cannot be read to its end";
     }

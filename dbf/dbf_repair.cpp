@@ -119,7 +119,7 @@ bool make_backup(const DbfScan& scan, const std::string& backup, std::string* wh
     platform().file_close(out);
     if (!ok) {
         platform().file_remove(backup.c_str());
-        *why = "cannot write the backup " + backup + "; the table is unchanged";
+        *why = "cannot make the backup " + backup + "; the table is unchanged";
     }
     return ok;
 }
@@ -187,6 +187,10 @@ DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& option
     result.actions.insert(result.actions.end(), m.steps.begin(), m.steps.end());
     scan.close();
     result.after = Dbf_CheckTable(path, progress);
+    if (!result.after.checked()) {
+        result.why = "mended, but it " + result.after.why + " to be checked again";
+        return result;
+    }
     result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
     return result;
 }

@@ -87,8 +87,9 @@ bool DbfScan::read(int64_t position, uint8_t* dst, int64_t length) const {
     for (int64_t at = std::max<int64_t>(position, 0); at < end;) {
         const auto piece = static_cast<uint32_t>(std::min<int64_t>(end - at, kMaxPiece));
         const int32_t got = platform().file_read_at(handle_, at, dst + (at - position), piece);
-        if (got < 0) return false;
-        if (got == 0) break;  // the file shrank since it was opened
+        // Nothing where the file had bytes when it was opened: it shrank
+        // since, or the read went wrong.  Either way these are not its bytes.
+        if (got <= 0) return false;
         at += got;
     }
     return true;

@@ -64,8 +64,9 @@ public:
     // Where record R begins in the file.
     int64_t record_position(int64_t record) const;
 
-    // LENGTH bytes at POSITION; bytes past the end of the file read as zero.
-    // False on a read error.
+    // LENGTH bytes at POSITION; bytes past the end of the file (as it was
+    // when opened) read as zero.  False on a read error, and when the file
+    // gives nothing where it had bytes when it was opened.
     bool read(int64_t position, uint8_t* dst, int64_t length) const;
 
     // The records FIRST to END - 1, read in blocks of a few megabytes and

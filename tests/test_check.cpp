@@ -285,8 +285,8 @@ TEST(Repair, RefusesATableInUseAndAnExistingBackup) {
     frame_load();
 }
 
-// Whatever write fails, the header never counts a record the file lacks,
-// and a failure is said, never reported as mended.
+// Whatever read or write fails, the header never counts a record the file
+// lacks, and a failure is said, never reported as mended.
 TEST(Repair, AFailedWriteLeavesATableThatReadsTrue) {
     hyltest::TempDir dir;
     const std::string path = dir.path("t.dbf");
@@ -296,14 +296,15 @@ TEST(Repair, AFailedWriteLeavesATableThatReadsTrue) {
         for (char c : record_bytes("four")) damaged.push_back(static_cast<uint8_t>(c));
         damaged.push_back(' ');
         int fired = 0;
-        for (int n = 1; n < 40; ++n) {
+        for (int n = 1; n < 60; ++n) {
             hyltest::write_file(path, damaged);
             std::remove((path + ".bak").c_str());
             DbfRepairResult r;
             bool hit;
             {
                 FakePlatform fake;
-                fake.fail_nth(n, {hyltest::Op::kWrite, hyltest::Op::kSetSize, hyltest::Op::kSync, hyltest::Op::kCreate});
+                fake.fail_nth(n, {hyltest::Op::kWrite, hyltest::Op::kSetSize, hyltest::Op::kSync, hyltest::Op::kCreate,
+                                  hyltest::Op::kReadAt});
                 r = Dbf_RepairTable(path.c_str(), {});
                 hit = fake.fault_fired();
             }

@@ -149,8 +149,8 @@ int run_repair(const RepairOptions& o) {
                                       [&](int64_t done, int64_t total) { progress.update(done, total); });
     }
     const char* table = o.table.c_str();
-    if (result.outcome == hyl::DbfRepairOutcome::kCannotWork) return fail(kExitUsage, o.table + ": " + result.why);
     for (const std::string& action : result.actions) std::printf("%s: %s\n", table, action.c_str());
+    if (result.outcome == hyl::DbfRepairOutcome::kCannotWork) return fail(kExitUsage, o.table + ": " + result.why);
     if (result.outcome == hyl::DbfRepairOutcome::kSound) {
         std::printf("%s: sound, nothing to mend (%s)\n", table, shape(result.after).c_str());
         return 0;
