@@ -79,17 +79,23 @@ std::string would(const std::string& step) {
     return out;
 }
 
+// Whether the mending reaches a finding.
+bool mends(const Mending& m, const DbfFinding& f) {
+    switch (f.problem) {
+        case DbfProblem::kFileShort:
+        case DbfProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
+        case DbfProblem::kPartialRecord:
+        case DbfProblem::kBytesAfterEnd: return m.end_file;
+        default: return false;
+    }
+}
+
 // What a dry run leaves: the findings the mending does not reach.
 DbfCheckReport left_after(const DbfCheckReport& before, const Mending& m) {
     DbfCheckReport after = before;
     after.findings.clear();
-    for (const DbfFinding& f : before.findings) {
-        const bool mended = (f.problem == DbfProblem::kFileShort || f.problem == DbfProblem::kRecordsBeyondCount)
-                                ? m.new_count != m.old_count
-                                : (f.problem == DbfProblem::kPartialRecord || f.problem == DbfProblem::kBytesAfterEnd) &&
-                                      m.end_file;
-        if (!mended) after.findings.push_back(f);
-    }
+    for (const DbfFinding& f : before.findings)
+        if (!mends(m, f)) after.findings.push_back(f);
     return after;
 }
 
@@ -144,6 +150,14 @@ bool apply(const DbfScan& scan, const Mending& m) {
 }
 
 }  // namespace
+
+std::vector<bool> Dbf_RepairMends(const DbfCheckReport& report) {
+    const Mending m = plan(report);
+    const bool changes = report.checked() && m.changes(report.file_length);
+    std::vector<bool> out;
+    for (const DbfFinding& f : report.findings) out.push_back(changes && mends(m, f));
+    return out;
+}
 
 DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options, const DbfProgress& progress) {
     DbfRepairResult result;

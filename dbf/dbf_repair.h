@@ -42,6 +42,10 @@ struct DbfRepairResult {
     DbfCheckReport after;              // the check made afterwards (dry run: what is left unmended)
 };
 
+// Which of a check's findings a repair of the same table would mend, one
+// flag a finding in order: what check promises of repair is what it does.
+std::vector<bool> Dbf_RepairMends(const DbfCheckReport& report);
+
 DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options,
                                 const DbfProgress& progress = {});
 

@@ -225,6 +225,8 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
          },
          DbfRepairOutcome::kDamageRemains, 4, end3 + 2 * kRecordLength},
         {"damage it does not mend", [](Bytes& b) { b[0] = 0x77; }, DbfRepairOutcome::kDamageRemains, 3, end3},
+        {"a file that ends inside its header: no end to mend", [](Bytes& b) { b.resize(100); },
+         DbfRepairOutcome::kDamageRemains, 3, 100},
     };
     hyltest::TempDir dir;
     const std::string path = dir.path("t.dbf"), backup = path + ".bak";
@@ -238,6 +240,13 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
             options.dry_run = dry_run;
             const DbfRepairResult r = Dbf_RepairTable(path.c_str(), options);
             EXPECT_EQ(r.outcome, c.outcome) << c.what << (dry_run ? " (dry run)" : "");
+            // What check says repair mends is what it mends.
+            const std::vector<bool> mends = Dbf_RepairMends(r.before);
+            const std::set<std::string> left = codes(r.after);
+            ASSERT_EQ(mends.size(), r.before.findings.size());
+            for (std::size_t i = 0; i < mends.size(); ++i)
+                EXPECT_NE(mends[i], left.count(Dbf_ProblemCode(r.before.findings[i].problem)) > 0)
+                    << c.what << ": " << r.before.findings[i].message;
             const Bytes after = hyltest::read_file(path);
             const bool changes = !dry_run && c.length != before.size();
             EXPECT_EQ(hyltest::read_file(backup), changes || (!dry_run && count_of(before) != c.count) ? before : Bytes{})

@@ -22,12 +22,6 @@ namespace {
 
 constexpr int kExitDamage = 1;
 
-// Findings that repair mends.
-bool mendable(hyl::DbfProblem p) {
-    return p == hyl::DbfProblem::kRecordsBeyondCount || p == hyl::DbfProblem::kPartialRecord ||
-           p == hyl::DbfProblem::kFileShort || p == hyl::DbfProblem::kBytesAfterEnd;
-}
-
 std::string shape(const hyl::DbfCheckReport& r) {
     return hyl::Dbf_Plural(r.extent.counted, "record", "records") + ", " +
            hyl::Dbf_Plural(r.field_count, "field", "fields");
@@ -45,8 +39,8 @@ void print_report(const std::string& table, const hyl::DbfCheckReport& r) {
         std::printf("%s: sound (%s)\n", table.c_str(), shape(r).c_str());
         return;
     }
-    const bool any_mendable = std::any_of(r.findings.begin(), r.findings.end(),
-                                          [](const hyl::DbfFinding& f) { return mendable(f.problem); });
+    const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
+    const bool any_mendable = std::find(mends.begin(), mends.end(), true) != mends.end();
     std::printf("%s: %s (%s)%s\n", table.c_str(),
                 hyl::Dbf_Plural(static_cast<int64_t>(r.findings.size()), "problem", "problems").c_str(),
                 shape(r).c_str(), any_mendable ? "; hyl repair mends the end of the records" : "");
@@ -68,12 +62,14 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
     j["language"] = r.language;
     j["file_length"] = r.file_length;
     j["findings"] = nlohmann::ordered_json::array();
-    for (const hyl::DbfFinding& f : r.findings) {
+    const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
+    for (std::size_t i = 0; i < r.findings.size(); ++i) {
+        const hyl::DbfFinding& f = r.findings[i];
         nlohmann::ordered_json one;
         one["code"] = hyl::Dbf_ProblemCode(f.problem);
         one["message"] = f.message;
         one["count"] = f.count;
-        one["repair_mends"] = mendable(f.problem);
+        one["repair_mends"] = static_cast<bool>(mends[i]);
         if (f.field >= 0) {
             one["field"] = f.field;
             if (f.field < static_cast<int32_t>(names.size())) one["field_name"] = names[static_cast<std::size_t>(f.field)];
