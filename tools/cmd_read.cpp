@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbf/dbf_check.h"
 #include "dbf/dbf_scan.h"
 #include "hyl.h"
 #include "platform/codepage.h"
@@ -18,6 +19,31 @@
 
 namespace hyltool {
 namespace {
+
+// info and dump show the records the header counts, as a host sees them.
+// When the end of the file disagrees with that count (an append cut short, a
+// copy cut off) they say so, so that no record is left out without a word.
+void warn_of_extent(const hyl::DbfScan& scan, const std::string& table) {
+    const int64_t length = scan.record_length();
+    if (length < 1) return;
+    const int64_t counted = std::max(scan.record_count(), 0);
+    const int64_t end = scan.record_position(counted);
+    const std::string see = " (hyl check " + table + " tells more)";
+    if (scan.file_length() < end) {
+        const int64_t whole = std::max<int64_t>(scan.file_length() - scan.header_length(), 0) / length;
+        std::fprintf(stderr, "hyl: warning: %s: the header counts %s but the file holds %s; what the file lacks shows blank%s\n",
+                     table.c_str(), hyl::Dbf_Plural(counted, "record", "records").c_str(),
+                     hyl::Dbf_Plural(whole, "whole record", "whole records").c_str(), see.c_str());
+        return;
+    }
+    // One 0x1A after the records is the end marker many writers put there.
+    const int64_t tail = scan.file_length() - end;
+    uint8_t marker = 0;
+    if (tail == 0 || (tail == 1 && scan.read(end, &marker, 1) && marker == 0x1A)) return;
+    std::fprintf(stderr, "hyl: warning: %s: %s after the %s the header counts are not shown%s\n", table.c_str(),
+                 hyl::Dbf_Plural(tail, "byte", "bytes").c_str(), hyl::Dbf_Plural(counted, "record", "records").c_str(),
+                 see.c_str());
+}
 
 int open_or_fail(const std::string& path) {
     if (!Hyl_OpenTableForRead(library_path(path).c_str())) return fail(1, "cannot open table " + path);
@@ -35,6 +61,8 @@ int run_info(const std::string& path) {
                     Hyl_GetFieldLenth(f), Hyl_GetFieldQuolity(f));
     }
     Hyl_CloseTable();
+    hyl::DbfScan scan;
+    if (scan.open(library_path(path).c_str(), false) == hyl::DbfScanStatus::kOpened) warn_of_extent(scan, path);
     return 0;
 }
 
@@ -148,6 +176,7 @@ int run_dump(const DumpOptions& o) {
     flush();
     std::fflush(stdout);
     if (!ok) return fail(1, "cannot read " + o.table + " to its end");
+    warn_of_extent(scan, o.table);
     return 0;
 }
 

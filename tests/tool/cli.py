@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The hyl tool as a user meets it: help, version and usage errors, and
 import and append refusing what a table cannot hold, by row and column, with
-the table left as it was.
+the table left as it was; info and dump of a table whose file disagrees with
+its count.
 
     cli.py HYL VERSION MANPAGE
 """
@@ -111,6 +112,25 @@ for c in CASES:
         raw = open(os.path.join(work, "new.dbf"), "rb").read()
         if "╬═╬ ёлка".encode("cp866") not in raw or "ИМЯ".encode("cp866") not in raw:
             failures.append("866 beyond 1251: the values are not stored in code page 866")
+
+# info and dump show the records the header counts, and say when the end of
+# the file disagrees: (what, change to the file, warning expected or None).
+with open(os.path.join(work, "three.csv"), "w") as f:
+    f.write("NAME:C:5\na\nb\nc\n")
+run("import", "three.dbf", "three.csv", check=True)
+made = open(os.path.join(work, "three.dbf"), "rb").read()
+for what, damaged, warning in [
+    ("the end marker", made + b"\x1a", None),
+    ("an uncounted record", made[:4] + b"\x02" + made[5:], "6 bytes after the 2 records the header counts"),
+    ("a cut copy", made[:-8], "the header counts 3 records but the file holds 1 whole record;"),
+]:
+    with open(os.path.join(work, "damaged.dbf"), "wb") as f:
+        f.write(damaged)
+    for command in (["info"], ["dump", "--csv"]):
+        got = run(command[0], "damaged.dbf", *command[1:])
+        err = got.stderr.decode()
+        if got.returncode != 0 or (warning in err if warning else err == "") is False:
+            failures.append(f"{command[0]} of a table with {what}: exit {got.returncode}, stderr {err!r}")
 
 # Help, version and usage errors.
 USAGE = [
