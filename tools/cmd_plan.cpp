@@ -175,7 +175,9 @@ int run_plan(const PlanOptions& o) {
         if (int status = write_chart(o, from, to, hits)) return status;
     if (o.quiet) return 0;
     if (hits.empty()) {
-        std::fprintf(stderr, "hyl: no plan entries match\n");
+        // A range given backwards meets no period; say so rather than let it
+        // read as an empty plan.
+        std::fprintf(stderr, "hyl: no plan entries match%s\n", from >= to ? " (FROM is not before TO)" : "");
         return 0;
     }
     print_hits(hits);

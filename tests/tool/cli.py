@@ -15,6 +15,7 @@ import tempfile
 
 hyl, version, manpage = sys.argv[1:4]
 hyl = os.path.abspath(hyl)
+samples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 work = tempfile.mkdtemp()
 failures = []
 
@@ -142,6 +143,7 @@ USAGE = [
     (["frobnicate"], 2, "stderr", "Run 'hyl --help' for usage."),
     (["plan", "a"], 2, "stderr", "Run 'hyl plan --help' for usage."),
     (["import", "t.dbf", "d.csv", "--bogus"], 2, "stderr", "Run 'hyl import --help' for usage."),
+    (["plan", "", "", "2024-04-03", "2024-02-28", "--root", samples], 0, "stderr", "(FROM is not before TO)"),
 ]
 for args, want_exit, stream, want in USAGE:
     got = run(*args)
