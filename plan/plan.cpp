@@ -35,23 +35,26 @@ constexpr int64_t kDay = 86400;
 
 char g_drive_override = 0;  // 0: the built-in letter
 
-// Toward zero; a value outside the 32-bit range gives the "integer
-// indefinite" 0x80000000, as the conversion does in the 32-bit Windows build.
-int32_t truncate_count(double value) {
-    if (!(value > -2147483649.0 && value < 2147483648.0)) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
+// Toward zero into 64 bits, so counts past 2,147,483,647 (2048-01-18) are
+// the numbers they are; a value no 64-bit count holds gives the "integer
+// indefinite" 0x8000000000000000, as the processor's conversion does, which
+// is no date but not the 0 that leaves an entry out.
+int64_t truncate_count(double value) {
+    if (!(value > -9223372036854775808.0 && value < 9223372036854775808.0))
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
 }
 
 // The midnight that begins the day of a local-seconds count; the remainder
 // taken as in truncating division, so a negative count moves toward zero.
-int64_t day_start(int32_t count) { return static_cast<int64_t>(count) - count % kDay; }
+int64_t day_start(int64_t count) { return count - count % kDay; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The number a field holds, as LVParseNumberN reads its first 254 bytes,
 // truncated.  Counts are stored right-aligned as plain whole numbers; those
 // are read here directly, anything else goes to the full reading.
-int32_t read_count(std::string_view field) {
+int64_t read_count(std::string_view field) {
     if (field.size() > static_cast<std::size_t>(kNumberBytes)) field = field.substr(0, kNumberBytes);
     std::size_t i = 0;
     while (i < field.size() && field[i] == ' ')
@@ -177,8 +180,8 @@ void Plan_SetDrive(const char* text) { g_drive_override = text ? text[0] : 0; }
 
 int32_t Plan_GetNextMesplan(const char* object, const char* equipment, double from, double to,
                             int32_t previous) {
-    const int32_t from_sec = Dt_LocalSecFromDate(COleDateTime(from));
-    const int32_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
+    const int64_t from_sec = Dt_LocalSecFromDate(COleDateTime(from));
+    const int64_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
     if (!g_table_image.block && !load_plan()) return -1;
     const DbfImage& image = g_table_image;
     // A header may claim billions of records; only those inside the image
@@ -198,13 +201,14 @@ int32_t Plan_GetNextMesplan(const char* object, const char* equipment, double fr
         if (!equipment_pattern.matches(DbfImg_ColumnBytes(image, r, columns.equipment), kEquipmentBytes))
             continue;
         if (read_count(DbfImg_ColumnBytes(image, r, columns.nce)) == 0) continue;
-        const int32_t start = read_count(DbfImg_ColumnBytes(image, r, columns.start));
+        const int64_t start = read_count(DbfImg_ColumnBytes(image, r, columns.start));
         if (start == 0) continue;
-        const int32_t end = read_count(DbfImg_ColumnBytes(image, r, columns.end));
+        const int64_t end = read_count(DbfImg_ColumnBytes(image, r, columns.end));
         if (end == 0) continue;
-        // The period's whole days and the range overlap; held in 64 bits so
-        // that the day after a period ending in 2048 does not wrap around.
-        if (day_start(start) < to_sec && from_sec < day_start(end) + kDay) return r;
+        // The period's whole days and the range overlap.  The day after the
+        // period is taken from the range's side (a range start lies within
+        // the years of a DATE), so no stored count, however large, overflows.
+        if (day_start(start) < to_sec && from_sec - kDay < day_start(end)) return r;
     }
     return -1;
 }
@@ -213,15 +217,18 @@ double Plan_GetDate(const char* field_name, int32_t record) {
     const DbfImage& image = g_table_image;
     if (!image.block || record < 0 || record >= DbfImg_GetQRecords(image)) return 0.0;
     if (!field_name) field_name = "";
-    const int32_t value = truncate_count(DbfImg_GetNumericByName(image, field_name, record));
+    const int64_t value = truncate_count(DbfImg_GetNumericByName(image, field_name, record));
     if (value == 0) return 0.0;
     int64_t day = day_start(value);
     const std::size_t n = std::strlen(field_name);
     // TIMERZK names the period's last day; the host wants the day after it.
-    if (n > 0 && (field_name[n - 1] == 'K' || field_name[n - 1] == 'k')) day += kDay;
-    if (day > std::numeric_limits<int32_t>::max()) return 0.0;
+    // A count within a day of the largest has no day after it, nor any DATE.
+    if (n > 0 && (field_name[n - 1] == 'K' || field_name[n - 1] == 'k')) {
+        if (day > std::numeric_limits<int64_t>::max() - kDay) return 0.0;
+        day += kDay;
+    }
     COleDateTime date;
-    date = Dt_ConvertLocalSec(static_cast<int32_t>(day), 1);
+    date = Dt_ConvertLocalSec(day, 1);
     return date.m_dt;
 }
 

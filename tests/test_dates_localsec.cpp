@@ -122,14 +122,18 @@ TEST(DateObject, AssignmentFromFields) {
 TEST(DateObject, AssignmentFromTimeCount) {
     for_each_zone_and_season([](const DateZone& zone, const Season&) {
         struct Case {
-            int32_t time_count;
+            int64_t time_count;
             const char* local;  // nullptr: invalid, DATE 0.0
         } cases[] = {
             {0, "1970-01-01 03:00:00"},
-            {static_cast<int32_t>(time_of_wall("2010-03-25 17:30", 3)), "2010-03-25 17:30:00"},
-            {static_cast<int32_t>(time_of_wall("2010-07-25 12:00", 0)),
-             zone.summer_shift ? "2010-07-25 16:00:00" : "2010-07-25 15:00:00"},
+            {time_of_wall("2010-03-25 17:30", 3), "2010-03-25 17:30:00"},
+            {time_of_wall("2010-07-25 12:00", 0), zone.summer_shift ? "2010-07-25 16:00:00" : "2010-07-25 15:00:00"},
             {std::numeric_limits<int32_t>::max(), "2038-01-19 06:14:07"},
+            {int64_t{1} << 31, "2038-01-19 06:14:08"},
+            {time_of_wall("2100-07-01 12:00", 0), zone.summer_shift ? "2100-07-01 16:00:00" : "2100-07-01 15:00:00"},
+            {time_of_wall("9999-12-31 23:59:59", 3), "9999-12-31 23:59:59"},
+            {time_of_wall("10000-01-01 00:00:00", 3), nullptr},
+            {std::numeric_limits<int64_t>::max(), nullptr},
             {-1, nullptr},
             {std::numeric_limits<int32_t>::min(), nullptr},
         };
@@ -148,12 +152,6 @@ TEST(DateObject, AssignmentFromTimeCount) {
         COleDateTime d;
         d = 0;
         EXPECT_DOUBLE_EQ(d.m_dt, 25569.125);
-        // A wider count is refused past the 32-bit range, not cut short.
-        d = int64_t{4294967296};
-        EXPECT_EQ(d.m_status, COleDateTime::invalid);
-        EXPECT_EQ(d.m_dt, 0.0);
-        d = int64_t{2147483647};
-        EXPECT_EQ(text_of_date(d.m_dt), "2038-01-19 06:14:07");
         // A double is a DATE, never a time count.
         d = 40262.5;
         EXPECT_EQ(d.m_status, COleDateTime::valid);
@@ -166,7 +164,7 @@ TEST(LocalSeconds, TimeCountToLocalSeconds) {
         struct Case {
             const char* local;
             bool summer;
-            int32_t local_seconds;
+            int64_t local_seconds;
         } cases[] = {
             {"1981-01-01 00:00:00", false, 31708800},
             {"1981-01-01 00:00:01", false, 31708801},
@@ -179,11 +177,17 @@ TEST(LocalSeconds, TimeCountToLocalSeconds) {
             {"2010-03-25 14:30:00", false, 954081000},
             {"2010-07-25 00:00:00", true, 964569600},
             {"2038-01-19 06:14:07", false, 1832048047},
+            {"2038-01-19 06:14:08", false, 1832048048},
+            {"2048-01-18 03:14:08", false, 2147483648},
+            {"2100-03-01 00:00:00", false, 3792096000},
+            {"2400-02-29 00:00:00", false, 13259116800},
+            {"9999-12-31 23:59:59", false, 253086854399},
         };
         for (const auto& c : cases) {
             const int64_t t = time_of_wall(c.local, offset_hours(zone, c.summer));
-            EXPECT_EQ(Dt_ConvertLocalSec(static_cast<int32_t>(t), 0), c.local_seconds) << c.local;
+            EXPECT_EQ(Dt_ConvertLocalSec(t, 0), c.local_seconds) << c.local;
         }
+        EXPECT_EQ(Dt_ConvertLocalSec(time_of_wall("10000-01-01 00:00:00", 3), 0), 0);
         EXPECT_EQ(Dt_ConvertLocalSec(-1, 0), 0);
         EXPECT_EQ(Dt_ConvertLocalSec(std::numeric_limits<int32_t>::min(), 0), 0);
     });
@@ -192,7 +196,7 @@ TEST(LocalSeconds, TimeCountToLocalSeconds) {
 TEST(LocalSeconds, LocalSecondsToTimeCount) {
     for_each_zone_and_season([](const DateZone& zone, const Season&) {
         struct Case {
-            int32_t local_seconds;
+            int64_t local_seconds;
             const char* local;  // nullptr: cannot be expressed, -1
             bool summer;
         } cases[] = {
@@ -205,8 +209,15 @@ TEST(LocalSeconds, LocalSecondsToTimeCount) {
             {954201600, "2010-03-27 00:00:00", false},
             {964569600, "2010-07-25 00:00:00", true},
             {1832048047, "2038-01-19 06:14:07", false},
-            {1832048048, nullptr, false},
-            {std::numeric_limits<int32_t>::max(), nullptr, false},
+            {1832048048, "2038-01-19 06:14:08", false},
+            {std::numeric_limits<int32_t>::max(), "2048-01-18 03:14:07", false},
+            {2147483648, "2048-01-18 03:14:08", false},
+            {3792009600, "2100-02-28 00:00:00", false},
+            {3792096000, "2100-03-01 00:00:00", false},  // 2100 has no 29th of February
+            {13259116800, "2400-02-29 00:00:00", false},
+            {253086854399, "9999-12-31 23:59:59", false},
+            {253086854400, nullptr, false},
+            {std::numeric_limits<int64_t>::max(), nullptr, false},
             // No calendar day: the no-date moment, whatever the time of day.
             {0, "1978-11-30 00:00:00", false},
             {1, "1978-11-30 00:00:00", false},
@@ -225,15 +236,16 @@ TEST(LocalSeconds, LocalSecondsToTimeCount) {
     });
 }
 
-// Every day from 1981 (local seconds of 1980 and before read as no date) to 2038, at a time of day that moves through the
+// Every day from 1981 (local seconds of 1980 and before read as no date) to
+// 2200, past both 2038 and 2048, at a time of day that moves through the
 // hours, decodes to the wall-clock time that encodes back to it; only the
 // hour that the spring change skips has no wall-clock time of its own.
 TEST(LocalSeconds, RoundTripsThroughTheTimeCount) {
     for_each_zone_and_season([](const DateZone& zone, const Season&) {
         int failures = 0;
-        for (int64_t value = 31708800 + 7; value <= 1832048047 && failures < 5; value += 86400 + 3607) {
-            const int32_t t = Dt_ConvertLocalSec(static_cast<int32_t>(value), 1);
-            const int32_t back = Dt_ConvertLocalSec(t, 0);
+        for (int64_t value = 31708800 + 7; value <= 6942672000 && failures < 5; value += 86400 + 3607) {
+            const int64_t t = Dt_ConvertLocalSec(value, 1);
+            const int64_t back = Dt_ConvertLocalSec(t, 0);
             if (back == value) continue;
             // 02:00-03:00 on the last Sunday of March is skipped by the clock.
             const bool skipped_hour = zone.summer_shift && back == value + 3600 && value % 86400 >= 7200 &&
@@ -250,7 +262,7 @@ TEST(LocalSeconds, FromHostDates) {
     for_each_zone_and_season([](const DateZone&, const Season&) {
         struct Case {
             double date;
-            int32_t local_seconds;
+            int64_t local_seconds;
         } cases[] = {
             // The date decides daylight saving, not the season of the call.
             {date_of("2010-01-25"), 948931200},
@@ -263,7 +275,10 @@ TEST(LocalSeconds, FromHostDates) {
             {date_of("1980-12-31 23:59:59"), 0},
             {date_of("1969-12-31 12:00"), 0},
             {date_of("2038-01-19 06:14:07"), 1832048047},
-            {date_of("2038-01-19 06:14:08"), 0},
+            {date_of("2038-01-19 06:14:08"), 1832048048},
+            {date_of("2040-05-01"), 1903996800},
+            {date_of("2400-02-29"), 13259116800},
+            {date_of("9999-12-31 23:59:59"), 253086854399},
             {1e10, 0},
             {std::numeric_limits<double>::quiet_NaN(), 0},
         };
@@ -291,7 +306,10 @@ TEST(LocalSeconds, FieldsAsStandardTime) {
             {fields(1970, 1, 1, 3), "1970-01-01 00:00:00"},
             {fields(1970, 1, 1, 2, 59, 59), nullptr},
             {fields(2038, 1, 19, 6, 14, 7), "2038-01-19 03:14:07"},
-            {fields(2038, 1, 19, 6, 14, 8), nullptr},
+            {fields(2038, 1, 19, 6, 14, 8), "2038-01-19 03:14:08"},
+            {fields(2200, 7, 1, 12), "2200-07-01 09:00:00"},
+            {fields(9999, 12, 31, 23, 59, 59), "9999-12-31 20:59:59"},
+            {fields(10000, 1, 1), nullptr},
             {fields(65535, 65535, 65535, 65535, 65535, 65535), nullptr},
         };
         for (const auto& c : cases) {

@@ -142,7 +142,8 @@ TEST_F(PlanSearch, PeriodOfWholeDaysMeetsTheRange) {
         {ole(1975, 1, 1), ole(2010, 3, 11), true},
         {0.0, ole(2010, 3, 10), false},
         {ole(2010, 3, 1), 0.0, false},              // no date as the end: nothing matches
-        {ole(2010, 3, 1), ole(2040, 1, 1), false},  // beyond the time count
+        {ole(2010, 3, 1), ole(2040, 1, 1), true},  // past 2038
+        {ole(2010, 3, 1), ole(10000, 1, 1), false},  // past 9999: no date
     };
     for (const auto& c : cases)
         EXPECT_EQ(next("OBJ", "EQU", c.from, c.to, -1), c.match ? 0 : -1) << c.from << " .. " << c.to;
@@ -156,10 +157,17 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
     Entry big = example_entry();
     big.start = std::to_string(local_sec(2014, 6, 1, 23, 59, 59));  // above 2^30
     big.end = std::to_string(local_sec(2014, 6, 30, 23, 59, 59));
-    Entry to_the_last_day = example_entry();  // ends 2048-01-18, the last day local seconds reach
-    to_the_last_day.start = std::to_string(local_sec(2030, 1, 1));
-    to_the_last_day.end = "2147483647";
-    write_plan({example_entry(), zero_start, late_second, big, to_the_last_day});
+    Entry to_2048 = example_entry();  // ends 2048-01-18 03:14:07, the end of 32-bit local seconds
+    to_2048.start = std::to_string(local_sec(2030, 1, 1));
+    to_2048.end = "2147483647";
+    auto period = [](int64_t start, int64_t end) {
+        return Entry{"OBJ", "EQU", std::to_string(start), std::to_string(end)};
+    };
+    write_plan({example_entry(), zero_start, late_second, big, to_2048,
+                period(local_sec(2038, 1, 20), local_sec(2038, 1, 25)),
+                period(local_sec(2040, 5, 1, 8), local_sec(2040, 5, 31, 17)),
+                period(2200000000, 2300000000),  // 2049-09-16 23:06:40 to 2052-11-17 08:53:20
+                period(local_sec(2400, 2, 29), 999999999999)});  // ends past 9999
 
     EXPECT_EQ(Hyl_pMonZvkGetDate("TIMERZN", 0), 0.0) << "no image yet";
     ASSERT_EQ(next(nullptr, nullptr, 0.0, ole(2030, 1, 1), -1), 0);
@@ -181,8 +189,16 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
         {"NOPE", 0, 0.0},
         {"TIMERZN", -1, 0.0},
         {"TIMERZN", 4, ole(2030, 1, 1)},
-        {"TIMERZK", 4, 0.0},  // the day after 2048-01-18 has no time count
-        {"TIMERZN", 5, 0.0},  // outside the table
+        {"TIMERZK", 4, ole(2048, 1, 19)},
+        {"TIMERZN", 5, ole(2038, 1, 20)},
+        {"TIMERZK", 5, ole(2038, 1, 26)},
+        {"TIMERZN", 6, ole(2040, 5, 1)},
+        {"TIMERZK", 6, ole(2040, 6, 1)},
+        {"TIMERZN", 7, ole(2049, 9, 16)},
+        {"TIMERZK", 7, ole(2052, 11, 18)},
+        {"TIMERZN", 8, ole(2400, 2, 29)},
+        {"TIMERZK", 8, 0.0},  // no DATE past 9999
+        {"TIMERZN", 9, 0.0},  // outside the table
     };
     for (const auto& c : cases)
         EXPECT_EQ(Hyl_pMonZvkGetDate(c.name, c.record), c.date)
@@ -190,8 +206,13 @@ TEST_F(PlanSearch, DatesOfAnEntry) {
     // The entry ending at 23:59:30 ends with its day: a range from the next midnight misses it.
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 13), ole(2010, 4, 1), 1), -1);
     EXPECT_EQ(next("OBJ", "EQU", ole(2010, 3, 12, 23, 59, 59), ole(2010, 4, 1), 1), 2);
-    // Its day after, past the 32-bit range, does not wrap below the range.
-    EXPECT_EQ(next("OBJ", "EQU", ole(2035, 1, 1), ole(2036, 1, 1), -1), 4);
+    // Periods past 2038 and 2048 meet the ranges they overlap, also a range
+    // that begins before 2038.
+    const std::vector<int32_t> late_january_2038 = {4, 5}, may_2040 = {4, 6}, in_2050 = {7, 8};
+    EXPECT_EQ(walk("OBJ", "EQU", ole(2037, 12, 1), ole(2038, 2, 1)), late_january_2038);
+    EXPECT_EQ(walk("OBJ", "EQU", ole(2040, 5, 31, 23), ole(2040, 6, 2)), may_2040);
+    EXPECT_EQ(walk("OBJ", "EQU", ole(2050, 1, 1), ole(2050, 1, 2)), std::vector<int32_t>{7});
+    EXPECT_EQ(walk("OBJ", "EQU", ole(2050, 1, 1), ole(2401, 1, 1)), in_2050);
     EXPECT_EQ(Hyl_pMonZvkFreeResource(), 1);
     EXPECT_EQ(Hyl_pMonZvkGetDate("TIMERZN", 0), 0.0) << "image released";
 }
@@ -377,14 +398,14 @@ TEST_F(PlanSearch, ImageLivesUntilFreedAndFailedLoadsAreRetried) {
 // copied, trimmed and converted, numbers read from copies.
 int32_t reference_search(const char* object, const char* equipment, double from, double to,
                          int32_t previous) {
-    const int32_t from_sec = Dt_LocalSecFromDate(COleDateTime(from));
-    const int32_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
+    const int64_t from_sec = Dt_LocalSecFromDate(COleDateTime(from));
+    const int64_t to_sec = Dt_LocalSecFromDate(COleDateTime(to));
     const DbfImage& image = g_table_image;
-    // Out of the 32-bit range a count reads as 0x80000000, as the 32-bit
+    // Out of the 64-bit range a count reads as 0x8000000000000000, as the
     // conversion instruction gives it.
     auto count_of = [&](const char* name, int32_t r) -> int64_t {
         const double v = std::trunc(DbfImg_GetNumericByName(image, name, r));
-        if (!(v >= -2147483648.0 && v <= 2147483647.0)) return std::numeric_limits<int32_t>::min();
+        if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0)) return std::numeric_limits<int64_t>::min();
         return static_cast<int64_t>(v);
     };
     auto day_start = [](int64_t v) { return v - v % 86400; };

@@ -65,16 +65,18 @@ LocalFields today() {
 }
 
 // Local seconds of a date at 00:00:00 after normalisation; 0 for no date.
-int32_t local_seconds_of(const LocalFields& date) { return Dt_ConvertLocalSec(Dt_TimeFromLocalFields(date, -1), 0); }
+int64_t local_seconds_of(const LocalFields& date) { return Dt_ConvertLocalSec(Dt_TimeFromLocalFields(date, -1), 0); }
 
 }  // namespace
 
 int64_t Dt_YearFromNumber(int64_t number) {
-    if (number >= 1950) return number;
+    // A year written with four digits means that year: 1949 is not 3849,
+    // which a 1900s reading would make of it now that dates reach 9999.
+    if (number >= 1000) return number;
     return number < 50 ? 2000 + number : 1900 + number;
 }
 
-int32_t Dt_ParseDayMonthYear(const char* text) {
+int64_t Dt_ParseDayMonthYear(const char* text) {
     if (!std::strpbrk(text, kDigits)) return 0;
     LocalFields date = today();
     const char* p = text;
@@ -85,7 +87,7 @@ int32_t Dt_ParseDayMonthYear(const char* text) {
     return local_seconds_of(date);
 }
 
-int32_t Dt_ParseCompactDate(const char* text) {
+int64_t Dt_ParseCompactDate(const char* text) {
     LocalFields date = today();
     const size_t run = std::strspn(text, kDigits);
     int64_t year = 0, month = 0, day = 0;
@@ -136,12 +138,9 @@ double Dt_DateFromFieldText(const char* text) {
     } else {
         value = Dt_ParseCompactDate(text);
     }
-    // Beyond the largest local seconds no time count can follow.
-    if (value > kNumberLimit) value = 0;
-
-    int32_t time_count = Dt_ConvertLocalSec(static_cast<int32_t>(value), 1);
-    // A time of day that pushes a date past 2038-01-19 03:14:07 UTC has no
-    // time count; it reads as no date, as dates past it do.
+    int64_t time_count = Dt_ConvertLocalSec(value, 1);
+    // A time of day that pushes a date past 9999-12-31 has no time count;
+    // it reads as no date, as dates past it do.
     if (time_count == -1) time_count = Dt_ConvertLocalSec(0, 1);
     COleDateTime date;
     date = time_count;

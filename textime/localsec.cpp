@@ -5,14 +5,15 @@
 // wall-clock time of a UTC moment, and the UTC moment of a local wall-clock
 // time.  Out-of-range fields (month 0, day 2010, 25 hours) are normalised
 // here before the zone is asked, so every platform sees a real date and the
-// results agree.  The time count is checked against its signed 32-bit range
-// here too: the native C library would happily go past 2038, the DLL's
-// would stop at 1970, and hosts must see the same answers from both.
+// results agree.  The range of the time count is decided here too, not by
+// how far a C library's own time functions reach (the native one goes on for
+// billions of years, the DLL's run-time library would stop at 3000): from
+// 1970-01-01 00:00 UTC to the end of 9999-12-31 local time, the last day a
+// DATE has, the same in every build.
 #include "textime/localsec.h"
 
 #include <chrono>
 #include <cmath>
-#include <limits>
 
 #include "platform/platform.h"
 
@@ -22,7 +23,6 @@ namespace {
 using namespace std::chrono;
 
 constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int64_t kTimeCountMax = std::numeric_limits<int32_t>::max();
 constexpr sys_days kUnixEpoch{1970y / January / 1};
 constexpr sys_days kDateEpoch{1899y / December / 30};
 // The day before local-seconds day 1 (1980-01-01).
@@ -31,6 +31,10 @@ constexpr int64_t kDateEpochSeconds = (kUnixEpoch - kDateEpoch).count() * kSecon
 // The years a DATE is broken down in.
 constexpr sys_days kFirstDay{100y / January / 1};
 constexpr sys_days kLastDay{9999y / December / 31};
+// No zone is a whole day away from UTC, so a count past the first day after
+// the last one has no local time a DATE can hold; refusing it before the
+// zone is asked keeps every platform's conversion well inside its range.
+constexpr int64_t kTimeCountLimit = ((kLastDay - kUnixEpoch).count() + 2) * kSecondsPerDay;
 
 constexpr int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 constexpr int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
@@ -121,9 +125,9 @@ COleDateTime& COleDateTime::operator=(double date) {
     return *this;
 }
 
-COleDateTime& COleDateTime::SetTimeCount(int32_t time_count) {
+COleDateTime& COleDateTime::SetTimeCount(int64_t time_count) {
     CivilTime local;
-    if (time_count < 0 || !platform().utc_to_local(time_count, &local, nullptr)) {
+    if (time_count < 0 || time_count >= kTimeCountLimit || !platform().utc_to_local(time_count, &local, nullptr)) {
         m_dt = 0.0;
         m_status = invalid;
         return *this;
@@ -170,7 +174,7 @@ int COleDateTime::GetSecond() const {
 
 // --- Local seconds -----------------------------------------------------------
 
-int32_t Dt_TimeFromLocalFields(const LocalFields& f, int dst_hint) {
+int64_t Dt_TimeFromLocalFields(const LocalFields& f, int dst_hint) {
     // Years this far out cannot come back into the time count's range with
     // any offset the callers produce; refusing them keeps <chrono> in range.
     constexpr int64_t kFieldLimit = int64_t{1} << 40;
@@ -183,45 +187,42 @@ int32_t Dt_TimeFromLocalFields(const LocalFields& f, int dst_hint) {
     const sys_days first_of_month{year{static_cast<int>(y)} / month{m} / 1};
     const int64_t wall = ((first_of_month - kUnixEpoch).count() + f.day - 1) * kSecondsPerDay + f.hour * 3600 +
                          f.minute * 60 + f.second;
-    // No zone is a whole day away from UTC.
-    if (wall < -2 * kSecondsPerDay || wall > kTimeCountMax + 2 * kSecondsPerDay) return -1;
-
+    // No zone is a whole day away from UTC: a wall-clock time two days
+    // before 1970 cannot be a moment of the count.  Past 9999 there is no
+    // calendar date to hand the zone.
     SystemTime st;
-    Dt_CivilFromSeconds(wall, &st);
+    if (wall < -2 * kSecondsPerDay || !Dt_CivilFromSeconds(wall, &st)) return -1;
     const CivilTime local{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
     int64_t utc = 0;
     if (!platform().local_to_utc(local, dst_hint, &utc)) return -1;
-    if (utc < 0 || utc > kTimeCountMax) return -1;
-    return static_cast<int32_t>(utc);
+    return utc < 0 ? -1 : utc;
 }
 
-int32_t Dt_ConvertLocalSec(int32_t value, int direction) {
+int64_t Dt_ConvertLocalSec(int64_t value, int direction) {
     if (direction == 1) {
         if (value < kSecondsPerDay) return Dt_TimeFromLocalFields(kNoDateMoment, -1);
-        // Day D counts from 1979-12-31; every fourth year from 1980 is a leap
-        // year, which is the Gregorian rule for every year up to 2048 that
-        // local seconds reach.
+        // Day D counts from 1979-12-31 on the Gregorian calendar: every
+        // fourth year from 1980 is a leap year up to 2096, and the century
+        // rule (2100 is not one, 2400 is) takes over after it.
         const int64_t d = value / kSecondsPerDay, s = value % kSecondsPerDay;
         return Dt_TimeFromLocalFields({1979, 12, 31 + d, s / 3600, s / 60 % 60, s % 60}, -1);
     }
     CivilTime local;
-    if (value < 0 || !platform().utc_to_local(value, &local, nullptr)) return 0;
-    if (local.year <= 1980) return 0;
+    if (value < 0 || value >= kTimeCountLimit || !platform().utc_to_local(value, &local, nullptr)) return 0;
+    if (local.year <= 1980 || local.year > 9999) return 0;
     const sys_days day{year{local.year} / month{static_cast<unsigned>(local.month)} /
                        std::chrono::day{static_cast<unsigned>(local.day)}};
-    const int64_t result =
-        (day - kLocalSecEpoch).count() * kSecondsPerDay + local.hour * 3600 + local.minute * 60 + local.second;
-    return result > kTimeCountMax ? 0 : static_cast<int32_t>(result);
+    return (day - kLocalSecEpoch).count() * kSecondsPerDay + local.hour * 3600 + local.minute * 60 + local.second;
 }
 
-int32_t Dt_LocalSecFromDate(COleDateTime date) {
+int64_t Dt_LocalSecFromDate(COleDateTime date) {
     SystemTime st;
     if (!breakdown(date, &st)) return 0;
     return Dt_ConvertLocalSec(
         Dt_TimeFromLocalFields({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond}, -1), 0);
 }
 
-int32_t Dt_TimeFromSystemTime(const SystemTime* f) {
+int64_t Dt_TimeFromSystemTime(const SystemTime* f) {
     return Dt_TimeFromLocalFields({f->wYear, f->wMonth, f->wDay, f->wHour, f->wMinute, f->wSecond}, 0);
 }
 

@@ -1,10 +1,11 @@
 // The library's own date count and the date object it hands DATEs through.
 //
-// Local seconds: a signed 32-bit count, 86,400 x D + seconds of the day,
+// Local seconds: a signed 64-bit count, 86,400 x D + seconds of the day,
 // where D counts local calendar days from 1979-12-31 (1980-01-01 is day 1);
 // wall-clock time with no zone or daylight saving in it; 0 means no date.
-// The time count is seconds since 1970-01-01 00:00 UTC and keeps the range of
-// a signed 32-bit count on every platform.
+// The time count is seconds since 1970-01-01 00:00 UTC, 64 bits wide on every
+// platform; it reaches from 1970 to the last local day a DATE has,
+// 9999-12-31, so dates do not stop at 2038 (or, for local seconds, 2048).
 #pragma once
 
 #include <concepts>
@@ -43,15 +44,15 @@ public:
     // A DATE as it is (status valid).  Declared so that a double never
     // slips into the time-count assignment by conversion.
     COleDateTime& operator=(double date);
-    // Breaks the time count down in local time.  Counts outside
-    // 0 .. 2,147,483,647 (before 1970-01-01 00:00 UTC, or -1, the failure
-    // value of the conversions) cannot be: invalid.  Any integer type is
-    // taken as it is, so a wider count past 2038 is refused, not cut short.
+    // Breaks the time count down in local time.  A negative count (before
+    // 1970-01-01 00:00 UTC, or -1, the failure value of the conversions) or
+    // one whose local time lies past 9999-12-31 cannot be: invalid.  Any
+    // integer type is taken as it is, never cut short.
     template <std::integral Count>
     COleDateTime& operator=(Count time_count) {
-        return SetTimeCount(std::in_range<int32_t>(time_count) ? static_cast<int32_t>(time_count) : -1);
+        return SetTimeCount(std::in_range<int64_t>(time_count) ? static_cast<int64_t>(time_count) : -1);
     }
-    COleDateTime& SetTimeCount(int32_t time_count);
+    COleDateTime& SetTimeCount(int64_t time_count);
     // The DATE of the calendar fields year to second (day of the week and
     // milliseconds play no part); invalid unless they name a real date and
     // time of day in the years 100 to 9999.
@@ -83,13 +84,13 @@ bool VariantTimeToSystemTime(double date, SystemTime* fields);
 // it cannot be expressed.
 // Values below 86,400 (0, a time of day with no day, negative) have no
 // calendar day and all give the no-date moment, 1978-11-30 00:00 local.
-int32_t Dt_ConvertLocalSec(int32_t value, int direction);
+int64_t Dt_ConvertLocalSec(int64_t value, int direction);
 // The local seconds of a host DATE taken as local wall-clock time under the
 // zone's rules for that date; 0 for no date.
-int32_t Dt_LocalSecFromDate(COleDateTime date);
+int64_t Dt_LocalSecFromDate(COleDateTime date);
 // The time count of the fields taken as local standard time whatever the
 // season; -1 when it cannot be expressed.
-int32_t Dt_TimeFromSystemTime(const SystemTime* fields);
+int64_t Dt_TimeFromSystemTime(const SystemTime* fields);
 
 // Calendar fields that may lie outside their ranges (month 0 or 13, day 0
 // or 2010, 25 hours); they carry over into the next larger field the way
@@ -105,8 +106,9 @@ struct LocalFields {
 
 // The time count of local fields after normalisation.  dst_hint < 0 lets
 // the zone's rules decide for the date, 0 presumes standard time, > 0
-// daylight saving time.  -1 when the moment lies outside the time count.
-int32_t Dt_TimeFromLocalFields(const LocalFields& fields, int dst_hint);
+// daylight saving time.  -1 when the moment lies outside the time count or
+// the wall-clock time outside the years 1970 to 9999.
+int64_t Dt_TimeFromLocalFields(const LocalFields& fields, int dst_hint);
 
 // DATE arithmetic shared by the conversions.
 // Whole seconds since 1899-12-30 00:00 of a DATE (a negative DATE counts its

@@ -52,11 +52,11 @@ double Dt_LocalToGmt(double local) {
 }
 
 double Dt_DateFromSeconds1970(double seconds) {
-    // Truncated toward zero into the 32-bit time count; a count it cannot
-    // hold (or not a number) is no moment, and the object says so with 0.0.
+    // Truncated toward zero into the time count; a count no DATE can show
+    // (or not a number) is no moment, and the object says so with 0.0.
     COleDateTime date;
-    if (seconds > -2147483649.0 && seconds < 2147483648.0)
-        date = static_cast<int32_t>(seconds);
+    if (seconds > -9.2e18 && seconds < 9.2e18)
+        date = static_cast<int64_t>(seconds);
     else
         date = -1;
     return date.m_dt;

@@ -15,6 +15,7 @@ import tempfile
 
 hyl, version, manpage = sys.argv[1:4]
 hyl = os.path.abspath(hyl)
+os.environ["TZ"] = "UTC0"  # the time conversions below
 samples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 work = tempfile.mkdtemp()
 failures = []
@@ -144,6 +145,9 @@ USAGE = [
     (["plan", "a"], 2, "stderr", "Run 'hyl plan --help' for usage."),
     (["import", "t.dbf", "d.csv", "--bogus"], 2, "stderr", "Run 'hyl import --help' for usage."),
     (["plan", "", "", "2024-04-03", "2024-02-28", "--root", samples], 0, "stderr", "(FROM is not before TO)"),
+    (["time", "from-epoch", "2200000000"], 0, "stdout", "2039-09-18T23:06:40\n"),
+    (["time", "to-local", "2200-07-01T12:00"], 0, "stdout", "2200-07-01T12:00:00\n"),
+    (["time", "from-epoch", "-1"], 1, "stderr", "cannot be converted"),
 ]
 for args, want_exit, stream, want in USAGE:
     got = run(*args)

@@ -251,6 +251,51 @@ void drive_override(Api& api) {
     ok(got == -1, "the P: entry back on X: got %d, expected -1", got);
 }
 
+// Periods past the 32-bit time count (2038-01-19) and past 32-bit local
+// seconds (2048-01-18), in a plan of their own on P:.
+void late_periods(Api& api) {
+    const std::vector<Entry> entries = {
+        {kBoiler1, kPump1, local_sec(2037, 12, 20), local_sec(2038, 1, 25, 12), "1"},
+        {kBoiler1, kPump1, local_sec(2040, 5, 1, 8), local_sec(2040, 5, 31, 17), "1"},
+        {kBoiler1, kPump1, 2200000000, 2300000000, "1"},  // 2049-09-16 23:06:40 .. 2052-11-17 08:53:20
+        {kBoiler1, kPump1, local_sec(2400, 2, 29), 999999999999, "1"},  // ends past 9999
+    };
+    if (!write_plan(api, 'P', entries)) return;
+    api.set_drive("P");
+    api.free();
+    struct Walk {
+        double from, to;
+        std::vector<int> hits;
+    } walks[] = {
+        {ole(2038, 1, 19), ole(2038, 1, 20), {0}},
+        {ole(2037, 11, 1), ole(2038, 2, 1), {0}},
+        {ole(2040, 5, 31, 23), ole(2040, 6, 2), {1}},
+        {ole(2040, 6, 1), ole(2049, 9, 16), {}},
+        {ole(2050, 1, 1), ole(2400, 3, 1), {2, 3}},
+    };
+    for (const Walk& w : walks) {
+        const std::vector<int> got = walk(api, kBoiler, kPump, w.from, w.to);
+        ok(got == w.hits, "late walk from %.17g: got %s, expected %s", w.from, list(got).c_str(),
+           list(w.hits).c_str());
+    }
+    const struct {
+        int record;
+        double start, after_end;
+    } dates[] = {
+        {0, ole(2037, 12, 20), ole(2038, 1, 26)},
+        {1, ole(2040, 5, 1), ole(2040, 6, 1)},
+        {2, ole(2049, 9, 16), ole(2052, 11, 18)},
+        {3, ole(2400, 2, 29), 0.0},  // no DATE past 9999
+    };
+    for (const auto& d : dates) {
+        const double start = api.date("TIMERZN", d.record), end = api.date("TIMERZK", d.record);
+        ok(start == d.start && end == d.after_end, "late dates of %d: got %.17g and %.17g, expected %.17g and %.17g",
+           d.record, start, end, d.start, d.after_end);
+    }
+    api.set_drive("X");
+    api.free();
+}
+
 void plan() {
     Api api;
     if (!ok(api.next && api.date && api.free && api.set_drive, "plan exports missing")) return;
@@ -264,6 +309,7 @@ void plan() {
     walks_and_dates(api);
     reload_after_change(api);
     drive_override(api);
+    late_periods(api);
     api.free();
     const std::vector<std::string> log = log_entries();
     ok(log.empty(), "unexpected messages: %u, the first: %s", static_cast<unsigned>(log.size()),
