@@ -16,7 +16,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install o
 packages=(cmake g++ make libcli11-dev nlohmann-json3-dev)
 if [ "$level" = all ]; then
     packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386 wine64
-               locales shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
+               locales tzdata shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
                clang libclang-rt-14-dev dpkg-dev file unzip python3)
 fi
 

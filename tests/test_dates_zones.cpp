@@ -149,6 +149,28 @@ TEST(TimeZones, SkippedTimesAreTheTimeBeforeTheJump) {
     }
 }
 
+// Past the last rule change the zone database records, its last rules go
+// on: Helsinki keeps its summer time in 2200 and in 9999.
+TEST(TimeZones, FarFutureTakesTheZonesLastRules) {
+    struct Case {
+        const char* tz;
+        const char* gmt;
+        const char* local;
+        const char* field;  // the local time as a field text
+    } cases[] = {
+        {"Europe/Helsinki", "2200-07-01 12:00", "2200-07-01 15:00:00", "01.07.2200 15:00"},
+        {"Europe/Helsinki", "2200-01-15 12:00", "2200-01-15 14:00:00", "15.01.2200 14:00"},
+        {"Europe/Helsinki", "9999-07-01 12:00", "9999-07-01 15:00:00", "01.07.9999 15:00"},
+        {"America/New_York", "2500-07-04 16:00", "2500-07-04 12:00:00", "04.07.2500 12:00"},
+    };
+    for (const auto& c : cases) {
+        ScopedTz tz(c.tz);
+        EXPECT_EQ(text_of_date(GMT_To_Local(date_of(c.gmt))), c.local) << c.tz << " " << c.gmt;
+        EXPECT_EQ(text_of_date(Local_To_GMT(date_of(c.local))), text_of_date(date_of(c.gmt))) << c.tz;
+        EXPECT_EQ(text_of_date(Dt_DateFromFieldText(c.field)), c.local) << c.tz << " " << c.field;
+    }
+}
+
 TEST(TimeZones, SecondsSince1970) {
     const ZoneCase cases[] = {
         {0.0, "1970-01-01 03:00:00", "1970-01-01 03:00:00"},
