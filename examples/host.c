@@ -15,10 +15,17 @@
 typedef HMODULE Library;
 #define LIBRARY_NAME "hyl.dll"
 static Library load(void) { return LoadLibraryA(LIBRARY_NAME); }
-/* The DLL exports decorated stdcall names. */
+/* The 32-bit DLL exports decorated stdcall names.  The 64-bit one exports
+   the plain names, and the decorated ones as aliases, so a host moved to 64
+   bits may keep the strings it always looked up. */
 static void* lookup(Library l, const char* decorated, const char* plain) {
+#if defined(_WIN64)
+    (void)decorated;
+    return (void*)GetProcAddress(l, plain);
+#else
     (void)plain;
     return (void*)GetProcAddress(l, decorated);
+#endif
 }
 static void unload(Library l) { FreeLibrary(l); }
 #else

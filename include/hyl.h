@@ -8,6 +8,12 @@
  * hyl.def (1 to 44).  A host may also find them with GetProcAddress by that
  * decorated name or by ordinal.
  *
+ * On 64-bit Windows hyl.dll exports each function under its plain name
+ * (Hyl_GetFieldText) at the same ordinal, x64 having one calling convention
+ * and no decoration (HYL_CALL means nothing there), and under the decorated
+ * name as an alias of the same function at that ordinal plus 44, so a host
+ * moved to 64 bits finds every export by the names and ordinals it used.
+ *
  * Built natively (libhyl.so) the same 44 functions are exported under the
  * undecorated names declared here: drop the leading underscore and the
  * '@' suffix (_Hyl_GetFieldText@8 is Hyl_GetFieldText, _GMT_To_Local@8 is

@@ -25,7 +25,8 @@ constexpr int kOpenAttempts = 20;
 constexpr uint32_t kMaxPiece = 65535;        // the 16-bit-style calls' largest move
 
 // Formats with the run-time conventions (%s, %d, %ld, %x, %04x, %5d ...); %p
-// prints eight upper-case hexadecimal digits.  Carriage returns become 'r'.
+// prints upper-case hexadecimal digits, eight of them but in the 64-bit DLL,
+// which prints all sixteen (kPointerDigits).  Carriage returns become 'r'.
 void LVMessage(int32_t flags, const char* format, ...);
 // Ten default beeps in a row.
 void LVAlarm();

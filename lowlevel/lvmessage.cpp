@@ -11,9 +11,10 @@ namespace {
 
 constexpr auto kCaption = cp1251(u8"Это все");
 
-// The run-time library's formatting, except that %p is always eight
-// upper-case hexadecimal digits, as on the 32-bit platform the messages come
-// from.  Each conversion is handed to vsnprintf-compatible snprintf on its own
+// The run-time library's formatting, except that %p is always upper-case
+// hexadecimal digits, kPointerDigits of them: eight, as on the 32-bit
+// platform the messages come from, or sixteen in the 64-bit DLL.  Each
+// conversion is handed to vsnprintf-compatible snprintf on its own
 // so the argument types stay those the format names.
 void format_message(char* out, std::size_t capacity, const char* format, va_list args) {
     std::string text;
@@ -78,8 +79,12 @@ void format_message(char* out, std::size_t capacity, const char* format, va_list
                 break;
             }
             case 'p': {
-                auto v = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-                std::snprintf(piece, sizeof piece, "%08X", static_cast<unsigned>(v & 0xFFFFFFFFu));
+                const uint64_t v = reinterpret_cast<uintptr_t>(va_arg(args, void*));
+                const auto low = static_cast<unsigned>(v & 0xFFFFFFFFu);
+                if (kPointerDigits > 8)
+                    std::snprintf(piece, sizeof piece, "%08X%08X", static_cast<unsigned>(v >> 32), low);
+                else
+                    std::snprintf(piece, sizeof piece, "%08X", low);
                 break;
             }
             default:

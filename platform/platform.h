@@ -45,6 +45,16 @@ constexpr uint32_t kGmemDdeShare = 0x2000;
 
 using MemHandle = void*;
 
+// The hexadecimal digits of a pointer in messages (%p).  The 64-bit DLL
+// prints the whole pointer, as the 64-bit Windows run-time does; the 32-bit
+// DLL prints its eight, and so does the native build, whose messages are
+// the 32-bit DLL's byte for byte.
+#if defined(_WIN64)
+constexpr int kPointerDigits = 16;
+#else
+constexpr int kPointerDigits = 8;
+#endif
+
 // A calendar date and time of day with no zone attached.
 struct CivilTime {
     int year = 0;

@@ -4,8 +4,9 @@
 #
 #   scripts/setup.sh native   compiler, CMake and the tool's header-only libraries:
 #                             enough for the library and tool
-#   scripts/setup.sh all      also GoogleTest, Google Benchmark, mingw-w64,
-#                             Wine (32-bit), the peer dBASE tools, the locale,
+#   scripts/setup.sh all      also GoogleTest, Google Benchmark, mingw-w64
+#                             (32- and 64-bit), Wine (32- and 64-bit), the
+#                             peer dBASE tools, the locale,
 #                             and what the package checks use (dpkg-dev and
 #                             file for cpack -G DEB, unzip, python3)
 set -euo pipefail
@@ -15,7 +16,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install o
 
 packages=(cmake g++ make libcli11-dev nlohmann-json3-dev)
 if [ "$level" = all ]; then
-    packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386 wine64
+    packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
                locales tzdata shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
                clang libclang-rt-14-dev dpkg-dev file unzip python3)
 fi

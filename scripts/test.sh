@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the native GoogleTest suite with the tool, install and Debian
 # package checks, the interoperability checks with other dBASE readers and
-# writers, then the Windows package and the 32-bit DLL under Wine.
+# writers, then the Windows packages and the DLL under Wine, 32-bit and
+# 64-bit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh all
@@ -40,3 +41,9 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
 bash tests/install/check-zip.sh build/win32
 bash tests/win32/run.sh build/win32
+
+echo "== 64-bit DLL under Wine"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j"$jobs"
+bash tests/install/check-zip.sh build/win64
+bash tests/win32/run.sh build/win64

@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Makes 32-bit Windows programs run under Wine on this machine (as root),
-# skipping what is already in place.
+# Makes 32-bit and 64-bit Windows programs run under Wine on this machine
+# (as root), skipping what is already in place.
 #
-# Wine's 32-bit loader is an i386 Linux program.  On a kernel without 32-bit
-# support it runs through qemu-i386 (binfmt_misc); Debian 12's own qemu 7.2
-# cannot map what Wine needs, so qemu-user comes from bookworm-backports.
+# Wine's 64-bit loader is an x86-64 Linux program: it runs natively once its
+# package (wine64) is there.  The 32-bit loader is an i386 Linux program.  On
+# a kernel without 32-bit support it runs through qemu-i386 (binfmt_misc);
+# Debian 12's own qemu 7.2 cannot map what Wine needs, so qemu-user comes
+# from bookworm-backports.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+runs_x86_64() { /usr/lib/wine/wine64 --version >/dev/null 2>&1; }
+
+if ! runs_x86_64; then
+    apt-get install -y -qq --no-install-recommends wine64 >/dev/null
+    runs_x86_64 || { echo "wine-setup: 64-bit Wine does not start" >&2; exit 1; }
+fi
 
 if runs_i386; then
     exit 0

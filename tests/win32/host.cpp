@@ -1,8 +1,9 @@
-// A 32-bit host for the real hyl.dll: loads it as the legacy host does and
-// calls its exports by decorated name and by ordinal.  Run under Wine with
-// HYL_MESSAGE_LOG naming a file, so messages, busy lines and beeps are
-// logged there instead of shown, and LC_ALL=ru_RU.UTF-8 so the system's own
-// OEM and ANSI code pages are 866 and 1251.
+// A host for the real hyl.dll, built 32-bit and 64-bit: loads it as the
+// legacy host does and calls its exports by decorated name and by ordinal
+// (the 64-bit DLL has each decorated name as an alias of its plain one).
+// Run under Wine with HYL_MESSAGE_LOG naming a file, so messages, busy lines
+// and beeps are logged there instead of shown, and LC_ALL=ru_RU.UTF-8 so the
+// system's own OEM and ANSI code pages are 866 and 1251.
 //
 //   host.exe DLL_PATH WORK_DIR [GROUP,GROUP...]
 #include <windows.h>
@@ -53,6 +54,7 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
     return out;
 }
 
+#if defined(__i386__)
 // Calls fn with the given argument words on a stack misaligned by `skew`
 // bytes and reports how far the stack pointer moved: 0 when the callee
 // removed exactly its arguments, as the standard call convention wants.
@@ -106,6 +108,7 @@ Call call_measured(FARPROC fn, const uint32_t* args, int words, int skew, bool r
     r.st0 = st0;
     return r;
 }
+#endif
 
 }  // namespace host
 

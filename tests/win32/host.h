@@ -20,12 +20,15 @@ void clear_log();
 std::string work_path(const char* name);
 std::vector<uint8_t> read_bytes(const std::string& path);
 
+#if defined(__i386__)
+// What only 32-bit code has to show: stdcall's stack cleanup and the x87 return.
 struct Call {
     int stack_moved;  // bytes left on the stack by the callee (0: exactly its own removed)
     int eax;
     double st0;
 };
 Call call_measured(FARPROC fn, const uint32_t* args, int words, int skew, bool returns_double);
+#endif
 
 template <typename F>
 F fn(const char* decorated) {

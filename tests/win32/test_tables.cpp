@@ -1,7 +1,9 @@
 // Tables through the real DLL: create, define, append, close, read back;
 // a real sharing violation; the code-page tables against the system's own.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tests/win32/check.h"
 #include "tests/win32/host.h"
@@ -130,6 +132,33 @@ void numbers_and_paths() {
     api.close();
     ok(log_entries().size() == 13, "messages of the refusals: got %u, expected 10 beeps and 3 boxes",
        static_cast<unsigned>(log_entries().size()));
+}
+
+// A pointer in a message is the whole address, with as many digits as a
+// pointer has: here the DLL's current table, which lies inside its image
+// (above 4 GB for the 64-bit DLL, whose preferred base is there).
+void pointers_in_messages() {
+    Api api;
+    clear_log();
+    const std::string missing = work_path("missing.dbf");
+    ok(api.open_read(missing.c_str()) == 0, "a missing table was opened");
+    const std::string prefix = "box Dbf_ReadHead ";
+    std::string box;
+    for (const std::string& e : log_entries())
+        if (e.rfind(prefix, 0) == 0) box = e;
+    const std::string digits = box.substr(std::min(box.size(), prefix.size()), 2 * sizeof(void*));
+    const bool hex = digits.size() == 2 * sizeof(void*) &&
+                     digits.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    if (!ok(hex && box.compare(prefix.size() + digits.size(), 12, " handle=-1 <") == 0,
+            "the open's message: '%s', expected %u hexadecimal digits", box.c_str(),
+            static_cast<unsigned>(2 * sizeof(void*))))
+        return;
+    const uintptr_t address = static_cast<uintptr_t>(std::stoull(digits, nullptr, 16));
+    const auto base = reinterpret_cast<uintptr_t>(g_dll);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(g_dll);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    ok(address >= base && address < base + nt->OptionalHeader.SizeOfImage,
+       "the table at %s lies outside the DLL, loaded at %p", digits.c_str(), static_cast<void*>(g_dll));
 }
 
 void sharing_violation() {
@@ -324,6 +353,7 @@ void register_table_groups(std::vector<Group>& out) {
     out.push_back({"tables", create_append_read_back});
     out.push_back({"tables", foreign_header});
     out.push_back({"tables", numbers_and_paths});
+    out.push_back({"tables", pointers_in_messages});
     out.push_back({"sharing", sharing_violation});
     out.push_back({"codepages", code_pages});
     out.push_back({"crash", appends_survive_termination});
