@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_repair.h"
-#include "dbf/dbf_scan.h"
+#include "tables/check.h"
+#include "tables/repair.h"
+#include "tables/scan.h"
 #include "hyl.h"
 #include "tests/fuzz/fuzz_common.h"
 
