@@ -262,6 +262,7 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
         return codec_.append_utf8(out.text, raw) ? ValueProblem::kBadText : ValueProblem::kNone;
     };
     auto as_stored = [&](std::string_view raw, ValueProblem problem) {
+        out.text.clear();
         text(raw);
         return problem;
     };
@@ -311,7 +312,6 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
                 out.kind = ValueKind::kBool;
                 out.boolean = false;
             } else if (!std::strchr("? ", c) || f.length != 1) {
-                out.text.clear();
                 return as_stored(stored(bytes, f.length), ValueProblem::kNotALogical);
             }
             return ValueProblem::kNone;
