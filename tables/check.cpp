@@ -133,7 +133,7 @@ private:
         return b;
     }
     std::string label(int32_t field) const { return Dbf_FieldLabel(scan_, field); }
-    std::string problem_words(DbfProblem p) const;
+    std::string problem_words(DbfProblem p, bool many) const;
 
     const Table& table_;
     const DbfScan& scan_;
@@ -293,18 +293,21 @@ DbfProblem problem_of(ValueProblem p) {
 // and L, which it reads as before, and the hidden _NullFlags.
 bool reads_typed(char type) { return type != '0'; }
 
-std::string Checker::problem_words(DbfProblem p) const {
+std::string Checker::problem_words(DbfProblem p, bool many) const {
     const std::string memo = table_.memo() ? table_.memo()->path() : "the memo file";
     switch (p) {
         case DbfProblem::kNotANumber: return "not a number";
         case DbfProblem::kNotADate: return "not a date (YYYYMMDD)";
         case DbfProblem::kNotALogical: return "not a logical value (? Y N T F)";
         case DbfProblem::kNotADateTime: return "not a date and time (a day of 0 with a time, or a time past the day)";
-        case DbfProblem::kVarcharLength: return "a length byte past the field";
+        case DbfProblem::kVarcharLength: return many ? "length bytes past the field" : "a length byte past the field";
         case DbfProblem::kBadText: return "not text in " + CodePage_Name(table_.codec().codepage()) + " (shown as U+FFFD)";
         case DbfProblem::kNotABlockNumber: return "not a memo block number";
-        case DbfProblem::kMemoPastEnd: return "memo block numbers past the end of " + shown(memo, false);
-        case DbfProblem::kMemoLengthPastEnd: return "memo entries that run past the end of " + shown(memo, false);
+        case DbfProblem::kMemoPastEnd:
+            return (many ? "memo blocks past the end of " : "a memo block past the end of ") + shown(memo, false);
+        case DbfProblem::kMemoLengthPastEnd:
+            return (many ? "memo entries that run past the end of " : "a memo entry that runs past the end of ") +
+                   shown(memo, false);
         default: return Dbf_ProblemCode(p);
     }
 }
@@ -398,7 +401,7 @@ bool Checker::values(const DbfProgress& progress) {
                                      : "records: " + Dbf_Grouped(f.count) +
                                            " deletion flags are neither blank nor *: " + examples;
         } else {
-            const std::string what = problem_words(f.problem);
+            const std::string what = problem_words(f.problem, f.count > 1);
             f.message = f.count == 1 ? label(f.field) + ": record " + Dbf_Grouped(f.record) + " holds \"" +
                                            f.examples[0].value + "\", " + what
                                      : label(f.field) + ": " + Dbf_Grouped(f.count) + " values are " + what + ": " +
