@@ -302,9 +302,9 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
             return ValueProblem::kNone;
         }
         case 'L': {
-            const char c = static_cast<char>(bytes[0]);
             out.text.assign(stored(bytes, f.length));
             if (null || f.length < 1) return ValueProblem::kNone;
+            const char c = static_cast<char>(bytes[0]);
             if (std::strchr("TtYy", c) && c) {
                 out.kind = ValueKind::kBool;
                 out.boolean = true;
