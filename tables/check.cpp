@@ -71,24 +71,8 @@ std::string_view trimmed(std::string_view v) {
 // for the field) are not damage.
 bool number_ok(std::string_view raw) {
     const std::string_view v = trimmed(raw);
-    if (v.empty() || v.find_first_not_of('*') == std::string_view::npos) return true;
-    std::size_t i = 0;
-    if (v[i] == '-' || v[i] == '+') ++i;
-    int digits = 0;
-    while (i < v.size() && is_digit(v[i])) ++i, ++digits;
-    if (i < v.size() && v[i] == '.') {
-        ++i;
-        while (i < v.size() && is_digit(v[i])) ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
-        ++i;
-        if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
-        const std::size_t exponent = i;
-        while (i < v.size() && is_digit(v[i])) ++i;
-        if (i == exponent) return false;
-    }
-    return i == v.size();
+    bool whole = false;
+    return v.empty() || v.find_first_not_of('*') == std::string_view::npos || Table_IsNumber(v, &whole);
 }
 
 // YYYYMMDD, a real date; blank and zeros (no date) are not damage.

@@ -41,9 +41,9 @@ std::string_view stored(const uint8_t* bytes, int32_t length) {
     return {text, n};
 }
 
-// A number as dBASE and its peers write one: a sign, digits with at most
-// one point, an exponent.  *WHOLE when it has neither point nor exponent.
-bool number_text(std::string_view v, bool* whole) {
+}  // namespace
+
+bool Table_IsNumber(std::string_view v, bool* whole) {
     std::size_t i = 0;
     if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
     int digits = 0;
@@ -65,6 +65,8 @@ bool number_text(std::string_view v, bool* whole) {
     }
     return i == v.size();
 }
+
+namespace {
 
 bool days_of(int y, unsigned m, unsigned d, int64_t* days) {
     using namespace std::chrono;
@@ -274,7 +276,7 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
             codec_.append_utf8(out.text, v);
             if (null || v.empty() || v.find_first_not_of('*') == std::string_view::npos) return ValueProblem::kNone;
             bool whole = false;
-            if (!number_text(v, &whole)) return as_stored(v, ValueProblem::kNotANumber);
+            if (!Table_IsNumber(v, &whole)) return as_stored(v, ValueProblem::kNotANumber);
             const char* end = v.data() + v.size();
             const char* begin = v.data() + (v[0] == '+');
             if (whole && std::from_chars(begin, end, out.integer).ptr == end) {

@@ -46,6 +46,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tables/codepage.h"
@@ -189,6 +190,10 @@ private:
 // The layout a file's first LENGTH bytes have when it is not dBASE III's
 // ("a dBASE 7 table (...), which hyl does not read"), or empty.
 std::string Table_OtherLayout(const uint8_t* head, int64_t length);
+
+// A number as dBASE and its peers write one: a sign, digits with at most
+// one point, an exponent.  *WHOLE when it has neither point nor exponent.
+bool Table_IsNumber(std::string_view text, bool* whole);
 
 // Days since 1970-01-01 as YYYY-MM-DD; milliseconds since 1970 as
 // YYYY-MM-DDTHH:MM:SS, with .fff when there are milliseconds.
