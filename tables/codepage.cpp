@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "tables/codepage_system.h"
 
@@ -229,8 +230,13 @@ int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
         case Mode::kSingleByte:
             break;
     }
+    // The length first, so that the text is written once, in place.
+    std::size_t length = 0;
+    for (char ch : bytes) length += length_[static_cast<uint8_t>(ch)];
+    // Each character is stored as four bytes and the next one written over
+    // what it does not use: three bytes of room past the end take the last.
     const std::size_t size = out.size();
-    out.resize(size + bytes.size() * 3);
+    out.resize(size + length + 3);
     char* dst = out.data() + size;
     for (char ch : bytes) {
         const auto b = static_cast<uint8_t>(ch);
@@ -238,10 +244,11 @@ int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
             *dst++ = ch;
             continue;
         }
-        for (uint8_t k = 0; k < length_[b]; ++k) *dst++ = utf8_[b][k];
+        std::memcpy(dst, utf8_[b], 4);
+        dst += length_[b];
         invalid += !valid_[b];
     }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    out.resize(size + length);
     return invalid;
 }
 

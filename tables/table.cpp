@@ -431,28 +431,47 @@ ValueProblem Table::decode_memo(const TableField& f, const uint8_t* bytes, Value
     return problem != ValueProblem::kNone ? problem : bad ? ValueProblem::kBadText : ValueProblem::kNone;
 }
 
-std::string Table_FormatDate(int64_t days) {
+namespace {
+
+// Writes N as DIGITS digits at TEXT.
+void put_digits(char* text, int64_t n, int digits) {
+    for (int i = digits - 1; i >= 0; --i, n /= 10) text[i] = static_cast<char>('0' + n % 10);
+}
+
+// YYYY-MM-DD at TEXT (10 bytes), for years 0 to 9999.
+void put_date(char* text, int64_t days) {
     using namespace std::chrono;
     const year_month_day ymd{sys_days{std::chrono::days{days}}};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                  static_cast<unsigned>(ymd.day()));
-    return text;
+    put_digits(text, static_cast<int>(ymd.year()), 4);
+    text[4] = '-';
+    put_digits(text + 5, static_cast<unsigned>(ymd.month()), 2);
+    text[7] = '-';
+    put_digits(text + 8, static_cast<unsigned>(ymd.day()), 2);
+}
+
+}  // namespace
+
+std::string Table_FormatDate(int64_t days) {
+    char text[10];
+    put_date(text, days);
+    return std::string(text, sizeof text);
 }
 
 std::string Table_FormatDateTime(int64_t milliseconds) {
     int64_t days = milliseconds / kDayMs, ms = milliseconds % kDayMs;
     if (ms < 0) ms += kDayMs, --days;
-    char text[48];
+    char text[23];
+    put_date(text, days);
     const int64_t s = ms / 1000;
-    std::snprintf(text, sizeof text, "%sT%02d:%02d:%02d", Table_FormatDate(days).c_str(), static_cast<int>(s / 3600),
-                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
-    std::string out = text;
-    if (ms % 1000) {
-        std::snprintf(text, sizeof text, ".%03d", static_cast<int>(ms % 1000));
-        out += text;
-    }
-    return out;
+    text[10] = 'T';
+    put_digits(text + 11, s / 3600, 2);
+    text[13] = ':';
+    put_digits(text + 14, s / 60 % 60, 2);
+    text[16] = ':';
+    put_digits(text + 17, s % 60, 2);
+    text[19] = '.';
+    put_digits(text + 20, ms % 1000, 3);
+    return std::string(text, ms % 1000 ? 23 : 19);
 }
 
 }  // namespace hyl

@@ -200,12 +200,14 @@ int run_dump(const DumpOptions& o) {
             } else if (o.csv) {
                 out += '\n';
             }
+            // Memo text makes records long: the output goes out a megabyte
+            // at a time, whatever a batch holds.
+            if (out.size() > (1 << 20)) {
+                if (records_on_terminal) progress.clear();
+                flush();
+            }
         }
         progress.update(batch.first() + batch.size(), records);
-        if (out.size() > (1 << 20)) {
-            if (records_on_terminal) progress.clear();
-            flush();
-        }
         return true;
     });
     progress.clear();

@@ -40,6 +40,9 @@ std::filesystem::path utf8_path(const std::string& utf8);
 // A file name from the command line as the library's file calls take it:
 // unchanged natively, in the ANSI code page on Windows.
 std::string library_path(const std::string& utf8);
+// Whether TEXT holds a byte below BELOW or one of ALSO: what CSV quotes and
+// JSON escapes, looked for eight bytes at a time.
+bool holds_special(std::string_view text, unsigned char below, std::string_view also);
 // Appends one CSV field, quoted when it holds a comma, a quote or a line break.
 void csv_append(std::string& out, std::string_view field);
 // CSV text split into rows of fields (RFC 4180 quoting); blank lines are

@@ -21,9 +21,7 @@ void append_double(std::string& out, double value) {
 void append_json_string(std::string& out, std::string_view utf8) {
     // Most values need no escaping: they go across as they are, and the
     // rest through the JSON library.
-    bool plain = true;
-    for (char c : utf8) plain = plain && static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\';
-    if (plain) {
+    if (!holds_special(utf8, 0x20, "\"\\")) {
         out += '"';
         out += utf8;
         out += '"';
