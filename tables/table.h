@@ -22,11 +22,12 @@
 // Values, by field type:
 //   C, V            kString: UTF-8, up to a NUL, trailing blanks cut
 //   N, F            kInteger when the text has no point and fits 64 bits,
-//                   else kDecimal (text as stored, and its double); blank or
-//                   '*' fill kNull
+//                   kDouble with an exponent, else kDecimal (text as stored,
+//                   and its double); blank or '*' fill kNull
 //   D               kDate; blank or zeros kNull
 //   L               kBool; '?' and blank kNull
-//   M               kString, the memo's text; no memo (block 0) kNull
+//   M               kString, the memo's text (kBinary for a FoxPro picture or
+//                   object entry); no memo (block 0) kNull
 //   I, +            kInteger (4 bytes, little-endian)
 //   B               kDouble in Visual FoxPro; elsewhere a binary memo
 //   O               kDouble
