@@ -12,11 +12,13 @@ struct FieldSpec {
     char type = 'C';
     uint8_t length = 10;
     uint8_t decimals = 0;
+    uint8_t flags = 0;  // descriptor byte 18: Visual FoxPro's 0x02 nullable
 };
 
 struct DbfBuilder {
     std::vector<FieldSpec> fields;
     std::vector<std::string> records;  // each without the deletion flag, padded by build()
+    uint8_t version = 3;
     uint8_t language = 0x65;
     int header_length = -1;   // -1: 32 * fields + 33
     int record_length = -1;   // -1: 1 + sum of lengths
@@ -31,7 +33,7 @@ struct DbfBuilder {
         for (const auto& f : fields) rl += f.length;
         if (record_length >= 0) rl = record_length;
         std::vector<uint8_t> out(32, 0);
-        out[0] = 3;
+        out[0] = version;
         out[1] = 110;
         out[2] = 3;
         out[3] = 25;
@@ -51,6 +53,7 @@ struct DbfBuilder {
             d[13] = static_cast<uint8_t>(stored_offset >> 8);
             d[16] = f.length;
             d[17] = f.decimals;
+            d[18] = f.flags;
             out.insert(out.end(), d, d + 32);
         }
         out.push_back(terminator ? 0x0D : 0x00);

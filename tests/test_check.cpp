@@ -10,9 +10,9 @@
 #include <random>
 #include <set>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_repair.h"
-#include "dbf/dbf_scan.h"
+#include "tables/check.h"
+#include "tables/repair.h"
+#include "tables/scan.h"
 #include "frame/frame.h"
 #include "hyl.h"
 #include "tests/dbf_builder.h"

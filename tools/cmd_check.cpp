@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_repair.h"
+#include "tables/check.h"
+#include "tables/repair.h"
 #include "tools/progress.h"
 #include "tools/tool.h"
 
@@ -60,6 +60,8 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
     j["header_length"] = r.header_length;
     j["record_length"] = r.record_length;
     j["language"] = r.language;
+    j["code_page"] = r.code_page;
+    if (!r.memo_file.empty()) j["memo_file"] = r.memo_file;
     j["file_length"] = r.file_length;
     j["findings"] = nlohmann::ordered_json::array();
     const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
@@ -85,17 +87,18 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
 }
 
 // The field names in UTF-8, for the JSON findings.
-std::vector<std::string> field_names(const std::string& path) {
+std::vector<std::string> field_names(const std::string& path, const std::string& encoding) {
     std::vector<std::string> names;
-    hyl::DbfScan scan;
-    if (scan.open(path.c_str(), false) != hyl::DbfScanStatus::kOpened) return names;
-    for (int f = 0; f < static_cast<int>(scan.fields().size()); ++f) names.push_back(to_utf8(scan.field_name(f).c_str()));
+    hyl::Table table;
+    if (table.open(path, {encoding}) != hyl::TableStatus::kOpened) return names;
+    for (const hyl::TableField& f : table.fields()) names.push_back(f.name);
     return names;
 }
 
 struct CheckOptions {
     std::vector<std::string> tables;
     bool json = false;
+    std::string encoding;
 };
 
 int run_check(const CheckOptions& o) {
@@ -107,14 +110,14 @@ int run_check(const CheckOptions& o) {
         hyl::DbfCheckReport report;
         {
             Progress progress("check " + table);
-            report = hyl::Dbf_CheckTable(path.c_str(),
-                                         [&](int64_t done, int64_t total) { progress.update(done, total); });
+            report = hyl::Dbf_CheckTable(
+                path.c_str(), [&](int64_t done, int64_t total) { progress.update(done, total); }, {o.encoding});
         }
         const int table_status = status_of(report);
         status = std::max(status, table_status);
         ++tally[table_status];
         if (o.json)
-            all.push_back(json_of(table, report, field_names(path)));
+            all.push_back(json_of(table, report, field_names(path, o.encoding)));
         else
             print_report(table, report);
     }
@@ -131,6 +134,7 @@ struct RepairOptions {
     std::string table;
     bool dry_run = false;
     bool no_backup = false;
+    std::string encoding;
 };
 
 int run_repair(const RepairOptions& o) {
@@ -138,6 +142,7 @@ int run_repair(const RepairOptions& o) {
     hyl::DbfRepairOptions options;
     options.dry_run = o.dry_run;
     options.backup = !o.no_backup;
+    options.encoding = o.encoding;
     hyl::DbfRepairResult result;
     {
         Progress progress("repair " + o.table);
@@ -170,10 +175,12 @@ void add_check_commands(CLI::App& app) {
     auto check = std::make_shared<CheckOptions>();
     CLI::App* cmd = app.add_subcommand("check", "Read tables whole and report damage");
     cmd->footer(
-        "Looks at the header, at where the records end against the count, and at every value.\n"
+        "Looks at the header, at where the records end against the count, at every value (text in\n"
+        "the table's code page, memos in its memo file).\n"
         "Exit status: 0 sound, 1 damage found, 2 a table that cannot be read at all.");
     cmd->add_option("TABLE", check->tables, "the table files")->required();
     cmd->add_flag("--json", check->json, "print the findings as JSON");
+    add_encoding_option(cmd, check->encoding);
     cmd->callback([check] { set_exit_status(run_check(*check)); });
 
     auto repair = std::make_shared<RepairOptions>();
@@ -187,6 +194,7 @@ void add_check_commands(CLI::App& app) {
     cmd->add_option("TABLE", repair->table, "the table file")->required();
     cmd->add_flag("--dry-run", repair->dry_run, "say what would be done; change nothing, make no backup");
     cmd->add_flag("--no-backup", repair->no_backup, "make no TABLE.bak");
+    add_encoding_option(cmd, repair->encoding);
     cmd->callback([repair] { set_exit_status(run_repair(*repair)); });
 }
 

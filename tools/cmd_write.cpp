@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "dbf/dbf.h"
 #include "hyl.h"
 #include "platform/codepage.h"
+#include "tables/memo.h"
+#include "tables/table.h"
 #include "tools/table_input.h"
 #include "tools/tool.h"
 
@@ -30,6 +33,7 @@ constexpr long kLongestRecord = 32767;
 struct WriteOptions {
     std::string table, data;
     bool truncate = false;
+    std::string encoding;  // import: the code page of the new table
 };
 
 // One CSV column and the table field it fills.
@@ -69,8 +73,8 @@ void add_csv_error(const CsvText& csv, const std::vector<std::optional<Column>>&
 
 // Checks rows 2.. against the columns and keeps them as records of
 // `field_count` fields.
-void check_rows(const CsvText& csv, std::size_t field_count, bool truncate, CheckedData& data,
-                InputProblems& problems) {
+void check_rows(const hyl::TextCodec& codec, const CsvText& csv, std::size_t field_count, bool truncate,
+                CheckedData& data, InputProblems& problems) {
     const std::size_t last = csv.error.empty() ? csv.rows.size() : csv.rows.size() - 1;
     for (std::size_t r = 1; r < last; ++r) {
         const CsvRow& row = csv.rows[r];
@@ -87,7 +91,7 @@ void check_rows(const CsvText& csv, std::size_t field_count, bool truncate, Chec
             const Column& column = *data.columns[c];
             std::string problem;
             bool cut = false;
-            if (!stored_value(column.def, row.fields[c], truncate, &record[column.field], &cut, &problem))
+            if (!stored_value(codec, column.def, row.fields[c], truncate, &record[column.field], &cut, &problem))
                 problems.add(number, row.line, "column " + column.def.name, problem);
             data.cut += cut;
         }
@@ -135,13 +139,13 @@ void report_cut(const WriteOptions& o, int cut) {
 }
 
 // The header row of import: a field definition in every cell.
-void check_definitions(const CsvRow& header, CheckedData& data, InputProblems& problems) {
+void check_definitions(const hyl::TextCodec& codec, const CsvRow& header, CheckedData& data, InputProblems& problems) {
     long record_length = 1;
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
         FieldDef def;
         std::string problem;
         data.columns.emplace_back();
-        if (!parse_field_def(header.fields[c], &def, &problem)) {
+        if (!parse_field_def(codec, header.fields[c], &def, &problem)) {
             problems.add(1, header.line, column_label(c), problem);
             continue;
         }
@@ -162,7 +166,23 @@ void check_definitions(const CsvRow& header, CheckedData& data, InputProblems& p
                      "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
 }
 
+// A .cpg beside a table names its code page for GIS programs and for our
+// reader: UTF-8 has no language byte, so a UTF-8 table needs one.  One that
+// is there already is made to name the new table's code page.
+bool write_cpg(const std::string& table, int codepage) {
+    const std::filesystem::path cpg = utf8_path(hyl::Memo_Stem(table) + ".cpg");
+    std::error_code ignored;
+    if (codepage != hyl::kCodePageUtf8 && !std::filesystem::exists(cpg, ignored)) return true;
+    std::ofstream out(cpg, std::ios::binary | std::ios::trunc);
+    out << (codepage == hyl::kCodePageUtf8 ? std::string("UTF-8") : std::to_string(codepage)) << '\n';
+    return static_cast<bool>(out);
+}
+
 int run_import(const WriteOptions& o) {
+    hyl::TextCodec codec;
+    codec.set(o.encoding.empty() ? 866 : hyl::CodePage_FromName(o.encoding));
+    if (codec.multibyte())
+        return usage_error("import", hyl::CodePage_Name(codec.codepage()) + ": the tool writes tables in single-byte code pages and UTF-8");
     CsvText csv;
     if (!load_csv(o.data, &csv)) return usage_error("import", "cannot read " + o.data);
     InputProblems problems(o.data);
@@ -172,8 +192,8 @@ int run_import(const WriteOptions& o) {
     } else if (csv.rows.size() == 1 && !csv.error.empty()) {
         add_csv_error(csv, data.columns, problems);
     } else {
-        check_definitions(csv.rows[0], data, problems);
-        check_rows(csv, data.columns.size(), o.truncate, data, problems);
+        check_definitions(codec, csv.rows[0], data, problems);
+        check_rows(codec, csv, data.columns.size(), o.truncate, data, problems);
     }
     if (!problems.empty()) {
         std::error_code ignored;
@@ -184,14 +204,24 @@ int run_import(const WriteOptions& o) {
     const std::string path = library_path(o.table);
     if (!Hyl_CreateDbf(static_cast<int>(data.columns.size()), path.c_str()))
         return fail(1, "cannot create " + o.table);
+    // The export marks every table it makes as 866 and stores names given
+    // in 1251; a table in another code page has its names stored as they
+    // are, and its own language byte, which the first field writes.
+    const bool oem = codec.codepage() == 866;
+    hyl::g_current_table.header[29] = hyl::CodePage_Language(codec.codepage());
     for (const auto& column : data.columns) {
         const FieldDef& f = column->def;
-        // The export takes the name in 1251 and stores it in 866; the name
-        // was checked to hold only characters that survive the trip.
-        if (!Hyl_CreateNewField(column->field, f.length, hyl::utf8_to_ansi(f.name).c_str(),
-                                std::string(1, f.type).c_str(), f.decimals))
-            return fail(1, "cannot define field " + std::to_string(column->field) + " of " + o.table);
+        std::string name;
+        char32_t unused = 0;
+        codec.encode(f.name, name, &unused);
+        // The name was checked to hold only characters that survive the trip through 1251.
+        const bool defined = oem ? Hyl_CreateNewField(column->field, f.length, hyl::utf8_to_ansi(f.name).c_str(),
+                                                      std::string(1, f.type).c_str(), f.decimals)
+                                 : hyl::Dbf_CreateNewField(hyl::g_current_table, column->field, name.c_str(), f.type,
+                                                           f.length, f.decimals);
+        if (!defined) return fail(1, "cannot define field " + std::to_string(column->field) + " of " + o.table);
     }
+    if (!write_cpg(o.table, codec.codepage())) return fail(1, "cannot write " + hyl::Memo_Stem(o.table) + ".cpg");
     if (!Hyl_OpenTableForAppend(path.c_str())) return fail(1, "cannot open " + o.table + " for appending");
     const int appended = append_records(o.table, data.records);
     if (appended < 0) return 1;
@@ -200,14 +230,20 @@ int run_import(const WriteOptions& o) {
     return 0;
 }
 
-// The fields of an existing table, read without opening it for writing.
-bool read_fields(const std::string& table, std::vector<FieldDef>* fields) {
-    if (!Hyl_OpenTableForRead(library_path(table).c_str())) return false;
-    for (int f = 0; f < Hyl_GetQFields(); ++f) {
-        const char* type = Hyl_GetFieldType(f);
-        fields->push_back({to_utf8(Hyl_GetFieldName(f)), type[0], Hyl_GetFieldLenth(f), Hyl_GetFieldQuolity(f)});
+// The fields of an existing table and its code page, read without opening
+// it for writing.
+bool read_fields(const std::string& table, std::vector<FieldDef>* fields, hyl::TextCodec* codec, std::string* why) {
+    hyl::Table t;
+    if (t.open(library_path(table)) != hyl::TableStatus::kOpened) {
+        *why = t.error();
+        return false;
     }
-    Hyl_CloseTable();
+    for (const hyl::TableField& f : t.fields()) fields->push_back({f.name, f.type, f.length, f.decimals});
+    codec->set(t.codec().codepage());
+    if (codec->multibyte()) {
+        *why = "its text is in " + hyl::CodePage_Name(codec->codepage()) + ", which the tool does not write";
+        return false;
+    }
     return true;
 }
 
@@ -246,7 +282,9 @@ int run_append(const WriteOptions& o) {
     CsvText csv;
     if (!load_csv(o.data, &csv)) return usage_error("append", "cannot read " + o.data);
     std::vector<FieldDef> fields;
-    if (!read_fields(o.table, &fields)) return fail(1, "cannot open table " + o.table);
+    hyl::TextCodec codec;
+    std::string why;
+    if (!read_fields(o.table, &fields, &codec, &why)) return fail(1, "cannot open table " + o.table + ": " + why);
     InputProblems problems(o.data);
     CheckedData data;
     if (csv.rows.empty()) {
@@ -255,7 +293,7 @@ int run_append(const WriteOptions& o) {
         add_csv_error(csv, data.columns, problems);
     } else {
         check_names(csv.rows[0], o.table, fields, data, problems);
-        check_rows(csv, fields.size(), o.truncate, data, problems);
+        check_rows(codec, csv, fields.size(), o.truncate, data, problems);
     }
     if (!problems.empty()) return refuse(problems, o.data, o.table + " is unchanged");
 
@@ -272,8 +310,8 @@ int run_append(const WriteOptions& o) {
 
 void add_write_commands(CLI::App& app) {
     const char* checked =
-        "Every value is checked before anything is written: it must fit its field (C text in code page\n"
-        "866 and no longer than the field; N and F numbers with no more decimals than the field has;\n"
+        "Every value is checked before anything is written: it must fit its field (C text in the\n"
+        "table's code page and no longer than the field; N and F numbers with no more decimals than the field has;\n"
         "D as YYYYMMDD; L one of ? Y N T F; any may be empty).  With a problem anywhere nothing is\n"
         "written and each problem is listed by row and column.";
     auto import = std::make_shared<WriteOptions>();
@@ -284,6 +322,8 @@ void add_write_commands(CLI::App& app) {
     cmd->add_option("TABLE", import->table, "the table to create (an existing file is replaced)")->required();
     cmd->add_option("DATA", import->data, "the CSV file")->required();
     cmd->add_flag("--truncate", import->truncate, "cut C values longer than their field, and say how many");
+    add_encoding_option(cmd, import->encoding);
+    cmd->get_option("--encoding")->description("make the table in code page NAME (default 866): its language byte, and for UTF-8 a .cpg");
     cmd->callback([import] { set_exit_status(run_import(*import)); });
 
     auto append = std::make_shared<WriteOptions>();

@@ -1,5 +1,7 @@
 // CSV as the tool reads and writes it (RFC 4180 quoting), and the text
 // helpers the commands share.
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,16 +20,38 @@ int display_width(const std::string& utf8) {
     return width;
 }
 
+bool holds_special(std::string_view text, unsigned char below, std::string_view also) {
+    // Eight bytes at a time: a byte of a word is zero exactly where
+    // (w - 0x01..01) & ~w & 0x80..80 has its high bit, and below N (N at
+    // most 0x80) where (w - N..N) & ~w & 0x80..80 has.
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        uint64_t hit = below ? (w - kOnes * below) & ~w & kHigh : 0;
+        for (char c : also) {
+            const uint64_t x = w ^ (kOnes * static_cast<unsigned char>(c));
+            hit |= (x - kOnes) & ~x & kHigh;
+        }
+        if (hit) return true;
+    }
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) < below || also.find(text[i]) != std::string_view::npos) return true;
+    return false;
+}
+
 void csv_append(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!holds_special(field, '\0', ",\"\r\n")) {
         out += field;
         return;
     }
     out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
+    for (std::size_t quote; (quote = field.find('"')) != std::string_view::npos; field.remove_prefix(quote + 1)) {
+        out += field.substr(0, quote + 1);
+        out += '"';
     }
+    out += field;
     out += '"';
 }
 

@@ -6,40 +6,15 @@
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "tables/codepage.h"
 
 namespace hyltool {
 namespace {
 
 constexpr std::size_t kNameChars = 11;
 
-// The next character of UTF-8 text; false at bytes that are not UTF-8
-// (overlong forms and surrogates included).
-bool next_char(std::string_view s, std::size_t& i, char32_t& c) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    int extra = 0;
-    char32_t least = 0;
-    if (lead < 0x80) {
-        c = lead;
-        ++i;
-        return true;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1, c = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2, c = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-        return false;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    i += static_cast<std::size_t>(extra) + 1;
-    return true;
-}
+// The next character of UTF-8 text; false at bytes that are not UTF-8.
+bool next_char(std::string_view s, std::size_t& i, char32_t& c) { return hyl::Utf8_Next(s, &i, &c); }
 
 std::string code_point(char32_t c) {
     char text[16];
@@ -55,11 +30,10 @@ std::string quoted(const std::string& utf8) {
     return "'" + (i < utf8.size() ? utf8.substr(0, i) + "..." : utf8) + "'";
 }
 
-// Text in code page 866, or false with a problem naming the first character
-// that has no place there.  Control characters are refused too: readers
-// take them for the end of a value.
-bool to_oem866(const std::string& utf8, std::string* oem, std::string* problem) {
-    oem->clear();
+// Text in the table's code page, or false with a problem naming the first
+// character that has no place there.  Control characters are refused too:
+// readers take them for the end of a value.
+bool to_codepage(const hyl::TextCodec& codec, const std::string& utf8, std::string* stored, std::string* problem) {
     for (std::size_t i = 0; i < utf8.size();) {
         const std::size_t at = i;
         char32_t c = 0;
@@ -73,14 +47,13 @@ bool to_oem866(const std::string& utf8, std::string* oem, std::string* problem) 
             *problem = "a control character (" + code_point(c) + ")";
             return false;
         }
-        const int b = hyl::unicode_to_oem866(c);
-        if (b < 0) {
-            *problem = "'" + utf8.substr(at, i - at) + "' (" + code_point(c) + ") has no place in code page 866";
-            return false;
-        }
-        *oem += static_cast<char>(b);
     }
-    return true;
+    char32_t missing = 0;
+    if (codec.encode(utf8, *stored, &missing)) return true;
+    std::string character;
+    hyl::Utf8_Append(character, missing);
+    *problem = "'" + character + "' (" + code_point(missing) + ") has no place in " + hyl::CodePage_Name(codec.codepage());
+    return false;
 }
 
 std::string shape(const FieldDef& f) {
@@ -177,13 +150,13 @@ void InputProblems::print(std::size_t shown) const {
     if (lines_.size() > shown) std::fprintf(stderr, "... and %zu more\n", lines_.size() - shown);
 }
 
-bool check_field_name(const std::string& name, std::string* problem) {
+bool check_field_name(const hyl::TextCodec& codec, const std::string& name, std::string* problem) {
     if (name.empty()) {
         *problem = "the field name is empty";
         return false;
     }
     std::string oem;
-    if (!to_oem866(name, &oem, problem)) {
+    if (!to_codepage(codec, name, &oem, problem)) {
         *problem = "field name " + quoted(name) + ": " + *problem;
         return false;
     }
@@ -195,7 +168,8 @@ bool check_field_name(const std::string& name, std::string* problem) {
             *problem = "field name " + quoted(name) + " holds a blank";
             return false;
         }
-        if (hyl::ansi_to_oem_byte(hyl::oem_to_ansi_byte(b)) != b) {
+        // Hosts read the names of 866 tables in 1251.
+        if (codec.codepage() == 866 && hyl::ansi_to_oem_byte(hyl::oem_to_ansi_byte(b)) != b) {
             *problem = "field name " + quoted(name) + ": '" + name.substr(at, i - at) + "' (" + code_point(c) +
                        ") cannot be part of a field name";
             return false;
@@ -203,7 +177,8 @@ bool check_field_name(const std::string& name, std::string* problem) {
     }
     if (oem.size() > kNameChars) {
         *problem = "field name " + quoted(name) + " has " + std::to_string(oem.size()) +
-                   " characters; a field name holds at most 11";
+                   (codec.codepage() == hyl::kCodePageUtf8 ? " bytes in UTF-8" : " characters") +
+                   "; a field name holds at most 11";
         return false;
     }
     return true;
@@ -219,7 +194,7 @@ bool same_field_name(const std::string& a, const std::string& b) {
     return i == a.size() && j == b.size();
 }
 
-bool parse_field_def(const std::string& cell, FieldDef* def, std::string* problem) {
+bool parse_field_def(const hyl::TextCodec& codec, const std::string& cell, FieldDef* def, std::string* problem) {
     problem->clear();
     std::vector<std::string> parts(1);
     for (char c : cell) {
@@ -232,7 +207,7 @@ bool parse_field_def(const std::string& cell, FieldDef* def, std::string* proble
         *problem = quoted(cell) + " is not NAME:TYPE:LENGTH[:DECIMALS]";
         return false;
     }
-    if (!check_field_name(parts[0], problem)) return false;
+    if (!check_field_name(codec, parts[0], problem)) return false;
     def->name = parts[0];
     const std::string& type = parts[1];
     const char letter = type.size() == 1 ? static_cast<char>(upper(static_cast<unsigned char>(type[0]))) : '\0';
@@ -278,19 +253,24 @@ bool parse_field_def(const std::string& cell, FieldDef* def, std::string* proble
     return problem->empty();
 }
 
-bool stored_value(const FieldDef& field, const std::string& utf8, bool truncate, std::string* stored, bool* cut,
-                  std::string* problem) {
+bool stored_value(const hyl::TextCodec& codec, const FieldDef& field, const std::string& utf8, bool truncate,
+                  std::string* stored, bool* cut, std::string* problem) {
     *cut = false;
     if (field.type == 'C') {
-        if (!to_oem866(utf8, stored, problem)) return false;
+        if (!to_codepage(codec, utf8, stored, problem)) return false;
         if (stored->size() <= static_cast<std::size_t>(field.length)) return true;
+        const bool utf8_table = codec.codepage() == hyl::kCodePageUtf8;
         if (truncate) {
-            stored->resize(static_cast<std::size_t>(field.length));
+            std::size_t n = static_cast<std::size_t>(field.length);
+            // A UTF-8 table is cut between characters, never inside one.
+            while (utf8_table && n > 0 && (static_cast<uint8_t>((*stored)[n]) & 0xC0) == 0x80) --n;
+            stored->resize(n);
             *cut = true;
             return true;
         }
-        *problem = quoted(utf8) + " has " + std::to_string(stored->size()) + " characters; " + shape(field) +
-                   " holds " + std::to_string(field.length);
+        *problem = quoted(utf8) + " has " + std::to_string(stored->size()) +
+                   (utf8_table ? " bytes in UTF-8; " : " characters; ") + shape(field) + " holds " +
+                   std::to_string(field.length);
         return false;
     }
     // The other types hold ASCII alone; blanks around a number are layout.

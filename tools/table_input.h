@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tables/codepage.h"
+
 namespace hyltool {
 
 // A field as a table defines it.  The tool makes and fills C, N, F, D and L
 // fields; M is refused because its values live in a memo file (.dbt) that
-// the library neither writes nor reads.
+// the tool does not write.
 struct FieldDef {
     std::string name;  // UTF-8
     char type = 'C';
@@ -41,19 +43,20 @@ class InputProblems {
 
 // A header cell NAME:TYPE:LENGTH[:DECIMALS] of import; false with a problem
 // when the name, type, length or decimals cannot make a field.
-bool parse_field_def(const std::string& cell, FieldDef* def, std::string* problem);
+bool parse_field_def(const hyl::TextCodec& codec, const std::string& cell, FieldDef* def, std::string* problem);
 
-// A field name as a descriptor holds it: 1 to 11 characters that both code
-// pages hold (the name passes through 1251 on its way in), no blanks.
-bool check_field_name(const std::string& name, std::string* problem);
+// A field name as a descriptor holds it: 1 to 11 bytes in the table's code
+// page, no blanks; in an 866 table only characters that 1251 holds too,
+// since hosts read the names in 1251.
+bool check_field_name(const hyl::TextCodec& codec, const std::string& name, std::string* problem);
 
 // Names equal without regard to case, as readers of the table compare them.
 bool same_field_name(const std::string& a, const std::string& b);
 
-// A value checked against its field and made as the table stores it: code
-// page 866, numbers right-aligned.  A C value longer than its field is a
-// problem, or with `truncate` cut, and then *cut is set.
-bool stored_value(const FieldDef& field, const std::string& utf8, bool truncate, std::string* stored, bool* cut,
-                  std::string* problem);
+// A value checked against its field and made as the table stores it: in
+// the table's code page, numbers right-aligned.  A C value longer than its
+// field is a problem, or with `truncate` cut, and then *cut is set.
+bool stored_value(const hyl::TextCodec& codec, const FieldDef& field, const std::string& utf8, bool truncate,
+                  std::string* stored, bool* cut, std::string* problem);
 
 }  // namespace hyltool

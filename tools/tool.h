@@ -40,6 +40,9 @@ std::filesystem::path utf8_path(const std::string& utf8);
 // A file name from the command line as the library's file calls take it:
 // unchanged natively, in the ANSI code page on Windows.
 std::string library_path(const std::string& utf8);
+// Whether TEXT holds a byte below BELOW or one of ALSO: what CSV quotes and
+// JSON escapes, looked for eight bytes at a time.
+bool holds_special(std::string_view text, unsigned char below, std::string_view also);
 // Appends one CSV field, quoted when it holds a comma, a quote or a line break.
 void csv_append(std::string& out, std::string_view field);
 // CSV text split into rows of fields (RFC 4180 quoting); blank lines are
@@ -56,6 +59,13 @@ struct CsvText {
     std::size_t error_column = 0;  // counting from 0
 };
 CsvText csv_read(std::string_view text);
+// Values as dump writes them: a double in the fewest digits that read back
+// the same; a string as JSON; a decimal's text as a JSON number.
+void append_double(std::string& out, double value);
+void append_json_string(std::string& out, std::string_view utf8);
+void append_json_decimal(std::string& out, std::string_view text);
+// --encoding NAME, checked to name a code page this system converts.
+void add_encoding_option(CLI::App* command, std::string& encoding);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
 std::string format_local_date(double date);
 // Characters, not bytes, so Cyrillic names line up.

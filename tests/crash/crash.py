@@ -66,9 +66,13 @@ def one_round(appender, path, rng, acked_before):
     """Starts a host, kills it at a random moment, and returns the highest
     record index it acknowledged plus one (or ACKED_BEFORE)."""
     host = subprocess.Popen([appender, path, "append"], stdout=subprocess.PIPE)
+    # The moment of the kill is drawn from when the host acknowledges its
+    # first append: a host slow to start (a sanitizer build on a busy
+    # machine) would otherwise be killed before it appends at all.
+    first = host.stdout.read(4)
     time.sleep(rng.uniform(0.0, 0.06))
     host.send_signal(signal.SIGKILL)
-    acks = host.stdout.read()  # what it wrote before it died
+    acks = first + host.stdout.read()  # what it wrote before it died
     host.wait()
     acked = acked_before
     for at in range(0, len(acks) - len(acks) % 4, 4):

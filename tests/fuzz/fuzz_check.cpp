@@ -6,12 +6,19 @@
 // began from, a repair that could not work must have written nothing when
 // it made no backup, and the header any other repair leaves must count no
 // record the file lacks unless it is the count the table came with.
+//
+// A memo file may follow the table: the bytes after the last "#MEMO" in the
+// input are TABLE.FPT when the byte after the marker is odd, TABLE.DBT when
+// it is even, and every value of the first records is read through the typed
+// reader, memo entries and all.  Repair must leave the memo file as it was.
 #include <cstring>
 #include <string>
+#include <string_view>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_repair.h"
-#include "dbf/dbf_scan.h"
+#include "tables/check.h"
+#include "tables/repair.h"
+#include "tables/scan.h"
+#include "tables/table.h"
 #include "hyl.h"
 #include "tests/fuzz/fuzz_common.h"
 
@@ -19,6 +26,7 @@ namespace {
 
 constexpr char kPath[] = "C:\\DATA\\TABLE.DBF";
 constexpr char kBackup[] = "C:\\DATA\\TABLE.DBF.bak";
+constexpr char kMemoMarker[] = "#MEMO";
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 int16_t le16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
@@ -50,18 +58,46 @@ void snapshot_reads_as_the_exports(const uint8_t* data, std::size_t size) {
     Hyl_CloseTable();
 }
 
+// Every value of the first records, with their memos.
+void read_values() {
+    hyl::Table table;
+    if (table.open(kPath) != hyl::TableStatus::kOpened) return;
+    hyl::Value v;
+    table.for_each_batch(0, std::min<int64_t>(table.record_count(), 8), [&](const hyl::TableBatch& batch) {
+        for (int64_t k = 0; k < batch.size(); ++k)
+            for (int f = 0; f < table.field_count(); ++f) batch.value(k, f, v);
+        return true;
+    });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const hylfuzz::FaultPlan plan = hylfuzz::take_fault_plan(data, size);
+    // The memo file, when the input has one, is cut off the table's bytes.
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t marker = input.rfind(kMemoMarker);
+    std::string_view memo;
+    const char* memo_path = nullptr;
+    if (marker != std::string_view::npos && marker + sizeof kMemoMarker <= size) {
+        memo = input.substr(marker + sizeof kMemoMarker);
+        memo_path = input[marker + sizeof kMemoMarker - 1] & 1 ? "C:\\DATA\\TABLE.FPT" : "C:\\DATA\\TABLE.DBT";
+        size = marker;
+    }
     hylfuzz::start_run({});
     snapshot_reads_as_the_exports(data, size);
 
     hylfuzz::reset_files(plan);
     hylfuzz::put_file(kPath, data, size);
+    if (memo_path) hylfuzz::put_file(memo_path, reinterpret_cast<const uint8_t*>(memo.data()), memo.size());
+    read_values();
     (void)hyl::Dbf_CheckTable(kPath);
     const hyl::DbfRepairResult result = hyl::Dbf_RepairTable(kPath, {});
     if (result.outcome == hyl::DbfRepairOutcome::kMended) must(result.after.sound());
+    if (memo_path) {
+        const auto* kept = hylfuzz::file_bytes(memo_path);
+        must(kept && kept->size() == memo.size() && (memo.empty() || std::memcmp(kept->data(), memo.data(), memo.size()) == 0));
+    }
     if (const auto* backup = hylfuzz::file_bytes(kBackup); backup && !result.backup_path.empty())
         must(backup->size() == size && (size == 0 || std::memcmp(backup->data(), data, size) == 0));
     const auto* after = hylfuzz::file_bytes(kPath);

@@ -134,6 +134,33 @@ for what, damaged, warning in [
         if got.returncode != 0 or (warning in err if warning else err == "") is False:
             failures.append(f"{command[0]} of a table with {what}: exit {got.returncode}, stderr {err!r}")
 
+# Tables in other code pages: import --encoding, what info says of them, dump
+# --json, and tables of other layouts refused by name.
+# (what, command line, exit status, text expected in the output)
+with open(os.path.join(work, "cz.csv"), "w") as f:
+    f.write("JMÉNO:C:20,POČET:N:5\nHněvošický háj,3\n")
+with open(os.path.join(work, "dbase7.dbf"), "wb") as f:
+    f.write(bytes([4]) + bytes(7) + (68 + 48 + 1).to_bytes(2, "little") + bytes(58 + 48) + b"\r")
+ENCODINGS = [
+    ("UTF-8 table with a .cpg", ["import", "u.dbf", "cz.csv", "--encoding", "utf-8"], 0, "1 records"),
+    ("its code page named", ["info", "u.dbf"], 0, "code page: UTF-8 (.cpg)"),
+    ("its values typed", ["dump", "u.dbf", "--json"], 0, '{"JMÉNO":"Hněvošický háj","POČET":3}\n'),
+    ("1250 table, its language byte", ["import", "w.dbf", "cz.csv", "--encoding", "windows-1250"], 0, ""),
+    ("read by its language byte", ["info", "w.dbf"], 0, "code page: code page 1250 (language byte 0xC8)"),
+    ("a value 1251 cannot hold", ["import", "r.dbf", "cz.csv", "--encoding", "1251"], 1,
+     "column 2: field name 'POČET': 'Č' (U+010C) has no place in code page 1251"),
+    ("read in a code page given", ["dump", "w.dbf", "--csv", "--encoding", "1252"], 0, "POÈET\nHnìvošický"),
+    ("a code page that is none", ["dump", "w.dbf", "--encoding", "klingon"], 2, "'klingon' names no code page"),
+    ("--csv and --json", ["dump", "w.dbf", "--csv", "--json"], 2, "cannot be given together"),
+    ("dBASE 7 refused by name", ["dump", "dbase7.dbf"], 1, "a dBASE 7 table (version byte 0x04"),
+    ("dBASE 7 not checked", ["check", "dbase7.dbf"], 2, "a dBASE 7 table"),
+]
+for what, args, want_exit, want in ENCODINGS:
+    got = run(*args)
+    said = got.stdout.decode(errors="replace") + got.stderr.decode(errors="replace")
+    if got.returncode != want_exit or want not in said:
+        failures.append(f"{what}: hyl {' '.join(args)}: exit {got.returncode}, expected {want_exit} and {want!r}:\n{said}")
+
 # Help, version and usage errors.
 USAGE = [
     (["--help"], 0, "stdout", "Usage:"),
@@ -167,7 +194,8 @@ for command in commands + ["check", "repair"]:
 if f'"hyl {version}"' not in page:
     failures.append(f"the manual page does not carry version {version}")
 
-print(f"{len(CASES)} writes, {len(USAGE)} usages and the manual page checked: {len(failures)} failed")
+print(f"{len(CASES)} writes, {len(ENCODINGS)} code-page cases, {len(USAGE)} usages and the manual page checked: "
+      f"{len(failures)} failed")
 for f in failures:
     print("FAIL", f)
 sys.exit(1 if failures else 0)

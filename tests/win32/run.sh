@@ -98,6 +98,8 @@ sample=$(winpath "$(cd "$(dirname "$0")/../.." && pwd)/samples/equipment.dbf")
 run_program "example host (linked and loaded)" "loaded: 4 records" "$build/example_host.exe" "$sample"
 run_program "hyl.exe info" "fields: 5" "$build/hyl.exe" info "$sample"
 run_program "hyl.exe check" "sound (4 records, 5 fields)" "$build/hyl.exe" check "$sample"
+# Code page 866 to UTF-8 through MultiByteToWideChar.
+run_program "hyl.exe dump --json" '"ТИП":"котёл"' "$build/hyl.exe" dump "$sample" --json
 # A copy of the sample as a host killed while appending leaves it: the last
 # record uncounted and half of one more.  Repair goes through the system's
 # own file calls here.
