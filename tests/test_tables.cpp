@@ -264,7 +264,7 @@ TEST(Check, FindsWhatTheNewFormatsHold) {
         const char* what;
         std::function<void(DbfBuilder&, hyltest::TempDir&)> make;
         std::set<std::string> want;
-        std::string why;  // for a table not checked
+        std::string why = {};  // for a table not checked
     } cases[] = {
         {"a sound FoxPro table with its memo",
          [](DbfBuilder& b, hyltest::TempDir& d) {
