@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_repair.h"
+#include "tables/check.h"
+#include "tables/repair.h"
 #include "tools/progress.h"
 #include "tools/tool.h"
 

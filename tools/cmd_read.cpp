@@ -1,18 +1,19 @@
-// Reading tables: info (the shape of a table, through the exports) and dump
-// (every record, through the whole-table scanner).
+// Reading tables: info (the shape of a table, its code page and memo file)
+// and dump (every record), both through the whole-table reader.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "dbf/dbf_check.h"
-#include "dbf/dbf_scan.h"
-#include "hyl.h"
-#include "platform/codepage.h"
+#include "tables/check.h"
+#include "tables/scan.h"
+#include "tables/table.h"
 #include "textime/dates.h"
 #include "tools/progress.h"
 #include "tools/tool.h"
@@ -45,86 +46,111 @@ void warn_of_extent(const hyl::DbfScan& scan, const std::string& table) {
                  see.c_str());
 }
 
-int open_or_fail(const std::string& path) {
-    if (!Hyl_OpenTableForRead(library_path(path).c_str())) return fail(1, "cannot open table " + path);
-    return 0;
+// Opens TABLE for reading as a whole, or says why it cannot be.
+int open_table(hyl::Table& table, const std::string& path, const std::string& encoding) {
+    hyl::TableOptions options;
+    options.encoding = encoding;
+    if (table.open(library_path(path), options) == hyl::TableStatus::kOpened) return 0;
+    return fail(1, "cannot open table " + path + ": " + table.error());
 }
 
-int run_info(const std::string& path) {
-    if (int status = open_or_fail(path)) return status;
-    int fields = Hyl_GetQFields();
-    std::printf("records: %d\nfields: %d\n", Hyl_GetQRecords(), fields);
-    for (int f = 0; f < fields; ++f) {
-        std::string name = to_utf8(Hyl_GetFieldName(f));
-        std::string type = Hyl_GetFieldType(f);
-        std::printf("%3d  %s%*s %s %3d %d\n", f, name.c_str(), 11 - display_width(name), "", type.c_str(),
-                    Hyl_GetFieldLenth(f), Hyl_GetFieldQuolity(f));
+int run_info(const std::string& path, const std::string& encoding) {
+    hyl::Table table;
+    if (int status = open_table(table, path, encoding)) return status;
+    std::printf("records: %lld\nfields: %d\n", static_cast<long long>(table.record_count()), table.field_count());
+    for (int f = 0; f < table.field_count(); ++f) {
+        const hyl::TableField& field = table.fields()[static_cast<std::size_t>(f)];
+        const std::string type = field.type > 0x20 && field.type < 0x7F ? std::string(1, field.type) : "?";
+        std::printf("%3d  %s%*s %s %3d %d%s\n", f, field.name.c_str(), std::max(0, 11 - display_width(field.name)), "",
+                    type.c_str(), field.length, field.decimals, field.nullable ? " null" : "");
     }
-    Hyl_CloseTable();
-    hyl::DbfScan scan;
-    if (scan.open(library_path(path).c_str(), false) == hyl::DbfScanStatus::kOpened) warn_of_extent(scan, path);
+    std::printf("code page: %s\n", table.code_page().describe().c_str());
+    if (table.has_memo_fields())
+        std::printf("memo file: %s\n", table.memo() ? (table.memo()->path() + " (" + table.memo()->describe() + ")").c_str()
+                                                    : "none found (.dbt or .fpt)");
+    warn_of_extent(table.scan(), path);
     return 0;
 }
 
 struct DumpOptions {
     std::string table;
     bool csv = false;
+    bool json = false;
     std::string date_field;
+    std::string encoding;
 };
 
-// Windows-1251 bytes to UTF-8, one table lookup a byte.
-class Utf8Table {
-public:
-    Utf8Table() {
-        for (int b = 0; b < 256; ++b) {
-            const char c = static_cast<char>(b);
-            const std::string u = hyl::ansi_to_utf8(std::string_view(&c, 1));
-            length_[b] = static_cast<uint8_t>(u.size());
-            for (std::size_t i = 0; i < u.size(); ++i) bytes_[b][i] = u[i];
-        }
+// A value as text and CSV show it: N, F, D and L as stored (numbers without
+// the blanks before them), the rest in plain words.
+void append_text(std::string& out, const hyl::TableField& field, const hyl::Value& v) {
+    if (field.type && std::strchr("NFDL", field.type)) {
+        out += v.text;
+        return;
     }
-    void append(std::string& out, std::string_view ansi) const {
-        for (char c : ansi) {
-            const auto b = static_cast<uint8_t>(c);
-            out.append(bytes_[b], length_[b]);
-        }
+    switch (v.kind) {
+        case hyl::ValueKind::kNull: return;
+        case hyl::ValueKind::kBool: out += v.boolean ? 'T' : 'F'; return;
+        case hyl::ValueKind::kInteger: out += std::to_string(v.integer); return;
+        case hyl::ValueKind::kDouble: append_double(out, v.real); return;
+        case hyl::ValueKind::kDecimal:
+        case hyl::ValueKind::kString: out += v.text; return;
+        case hyl::ValueKind::kDate: out += hyl::Table_FormatDate(v.integer); return;
+        case hyl::ValueKind::kDateTime: out += hyl::Table_FormatDateTime(v.integer); return;
+        case hyl::ValueKind::kBinary: out += "<binary, " + hyl::Dbf_Plural(v.integer, "byte>", "bytes>"); return;
     }
+}
 
-private:
-    char bytes_[256][4] = {};
-    uint8_t length_[256] = {};
-};
+// What a script reads: JSON with each value typed.
+void append_json(std::string& out, const hyl::Value& v) {
+    switch (v.kind) {
+        case hyl::ValueKind::kNull: out += "null"; return;
+        case hyl::ValueKind::kBool: out += v.boolean ? "true" : "false"; return;
+        case hyl::ValueKind::kInteger: out += std::to_string(v.integer); return;
+        case hyl::ValueKind::kDouble:
+            if (std::isfinite(v.real))
+                append_double(out, v.real);
+            else
+                out += "null";
+            return;
+        case hyl::ValueKind::kDecimal: append_json_decimal(out, v.text); return;
+        case hyl::ValueKind::kString: append_json_string(out, v.text); return;
+        case hyl::ValueKind::kDate: out += '"' + hyl::Table_FormatDate(v.integer) + '"'; return;
+        case hyl::ValueKind::kDateTime: out += '"' + hyl::Table_FormatDateTime(v.integer) + '"'; return;
+        case hyl::ValueKind::kBinary: out += "{\"bytes\":" + std::to_string(v.integer) + "}"; return;
+    }
+}
 
-// Every record, read as one snapshot in large blocks; each field's text is
-// what the field-text export gives for it, so the output is the same as
-// reading the table field by field.
+// Every record, read as one snapshot in large blocks, each value as the
+// table's types and code page say.
 int run_dump(const DumpOptions& o) {
-    hyl::DbfScan scan;
-    const hyl::DbfScanStatus status = scan.open(library_path(o.table).c_str(), false);
-    if (status != hyl::DbfScanStatus::kOpened) return fail(1, "cannot open table " + o.table);
-    const int fields = static_cast<int>(scan.fields().size());
-    std::vector<std::string> names;
-    std::vector<bool> numeric;
+    if (o.csv && o.json) return usage_error("dump", "--csv and --json cannot be given together");
+    hyl::Table table;
+    if (int status = open_table(table, o.table, o.encoding)) return status;
+    std::vector<int> shown;  // the fields shown: all but _NullFlags
+    std::vector<std::string> names, keys;
     int date_index = -1;
-    for (int f = 0; f < fields; ++f) {
-        names.push_back(to_utf8(scan.field_name(f).c_str()));
-        const char type = scan.fields()[static_cast<std::size_t>(f)].type;
-        numeric.push_back(type == 'N' || type == 'F');
-        if (!o.date_field.empty() && names.back() == o.date_field) date_index = f;
+    for (int f = 0; f < table.field_count(); ++f) {
+        const hyl::TableField& field = table.fields()[static_cast<std::size_t>(f)];
+        if (field.hidden) continue;
+        shown.push_back(f);
+        names.push_back(field.name);
+        std::string key = shown.size() == 1 ? "{" : ",";
+        append_json_string(key, field.name);
+        keys.push_back(key + ":");
+        if (!o.date_field.empty() && field.name == o.date_field) date_index = f;
     }
     if (!o.date_field.empty() && date_index < 0)
         return usage_error("dump", "no field named " + o.date_field + " in " + o.table);
 
-    static const Utf8Table utf8;
     std::string out;
     auto flush = [&] {
         std::fwrite(out.data(), 1, out.size(), stdout);
         out.clear();
     };
     if (o.csv) {
-        for (int f = 0; f < fields; ++f) {
-            if (f) out += ',';
-            csv_append(out, names[f]);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i) out += ',';
+            csv_append(out, names[i]);
         }
         out += '\n';
     }
@@ -136,36 +162,46 @@ int run_dump(const DumpOptions& o) {
     Progress progress("dump " + o.table);
     // The bar leaves the line before records go to the same terminal.
     const bool records_on_terminal = stdout_is_terminal();
-    const int64_t records = std::max(scan.record_count(), 0);
-    char text[256];
+    const int64_t records = table.record_count();
+    hyl::Value v;
     std::string value;
-    const bool ok = scan.for_each_block(0, records, [&](int64_t first, int64_t count, const uint8_t* bytes) {
-        for (int64_t k = 0; k < count; ++k) {
-            const uint8_t* record = bytes + k * scan.record_length();
-            if (!o.csv) out += "-- record " + std::to_string(first + k) + '\n';
-            for (int f = 0; f < fields; ++f) {
-                const int32_t n = scan.field_text(record, f, text);
-                value.clear();
-                if (f == date_index) {
-                    value = format_local_date(hyl::Dt_DateFromFieldText(text));
-                } else {
-                    std::string_view ansi(text, static_cast<std::size_t>(n));
-                    // Numbers are stored right-aligned; the blanks before them are layout.
-                    if (numeric[f]) ansi.remove_prefix(std::min(ansi.find_first_not_of(' '), ansi.size()));
-                    utf8.append(value, ansi);
+    int64_t unread_memos = 0;
+    const bool ok = table.for_each_batch(0, records, [&](const hyl::TableBatch& batch) {
+        for (int64_t k = 0; k < batch.size(); ++k) {
+            if (!o.csv && !o.json) out += "-- record " + std::to_string(batch.first() + k) + '\n';
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                const int f = shown[i];
+                const hyl::ValueProblem problem = batch.value(k, f, v);
+                unread_memos += problem == hyl::ValueProblem::kMemoMissing || problem == hyl::ValueProblem::kMemoPastEnd ||
+                                problem == hyl::ValueProblem::kMemoUnreadable;
+                if (o.json) {
+                    out += keys[i];
+                    append_json(out, v);
+                    continue;
                 }
+                value.clear();
+                if (f == date_index)
+                    value = format_local_date(hyl::Dt_DateFromFieldText(v.text.c_str()));
+                else
+                    append_text(value, table.fields()[static_cast<std::size_t>(f)], v);
                 if (o.csv) {
-                    if (f) out += ',';
+                    if (i) out += ',';
                     csv_append(out, value);
                 } else {
-                    out += labels[f];
+                    out += labels[i];
                     out += value;
                     out += '\n';
                 }
             }
-            if (o.csv) out += '\n';
+            if (o.json) {
+                if (shown.empty()) out += '{';
+                if (batch.deleted(k)) out += shown.empty() ? "\"_deleted\":true" : ",\"_deleted\":true";
+                out += "}\n";
+            } else if (o.csv) {
+                out += '\n';
+            }
         }
-        progress.update(first + count, records);
+        progress.update(batch.first() + batch.size(), records);
         if (out.size() > (1 << 20)) {
             if (records_on_terminal) progress.clear();
             flush();
@@ -176,24 +212,30 @@ int run_dump(const DumpOptions& o) {
     flush();
     std::fflush(stdout);
     if (!ok) return fail(1, "cannot read " + o.table + " to its end");
-    warn_of_extent(scan, o.table);
+    warn_of_extent(table.scan(), o.table);
+    if (unread_memos)
+        std::fprintf(stderr, "hyl: warning: %s: %s could not be read from the memo file and show blank (hyl check %s tells more)\n",
+                     o.table.c_str(), hyl::Dbf_Plural(unread_memos, "memo", "memos").c_str(), o.table.c_str());
     return 0;
 }
 
 }  // namespace
 
 void add_read_commands(CLI::App& app) {
-    auto table = std::make_shared<std::string>();
-    CLI::App* info = app.add_subcommand("info", "Show a table's record count, field count and fields");
-    info->add_option("TABLE", *table, "the table file")->required();
-    info->callback([table] { set_exit_status(run_info(*table)); });
+    auto table = std::make_shared<std::pair<std::string, std::string>>();
+    CLI::App* info = app.add_subcommand("info", "Show a table's record count, fields, code page and memo file");
+    info->add_option("TABLE", table->first, "the table file")->required();
+    add_encoding_option(info, table->second);
+    info->callback([table] { set_exit_status(run_info(table->first, table->second)); });
 
     auto dump = std::make_shared<DumpOptions>();
     CLI::App* cmd = app.add_subcommand("dump", "Print every record of a table");
     cmd->add_option("TABLE", dump->table, "the table file")->required();
     cmd->add_flag("--csv", dump->csv, "print CSV with a header row of field names");
+    cmd->add_flag("--json", dump->json, "print one JSON object a record (JSON Lines), each value typed");
     cmd->add_option("--date", dump->date_field, "show FIELD read as a local date (ISO 8601)")
         ->type_name("FIELD");
+    add_encoding_option(cmd, dump->encoding);
     cmd->callback([dump] { set_exit_status(run_dump(*dump)); });
 }
 

@@ -56,6 +56,13 @@ struct CsvText {
     std::size_t error_column = 0;  // counting from 0
 };
 CsvText csv_read(std::string_view text);
+// Values as dump writes them: a double in the fewest digits that read back
+// the same; a string as JSON; a decimal's text as a JSON number.
+void append_double(std::string& out, double value);
+void append_json_string(std::string& out, std::string_view utf8);
+void append_json_decimal(std::string& out, std::string_view text);
+// --encoding NAME, checked to name a code page this system converts.
+void add_encoding_option(CLI::App* command, std::string& encoding);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
 std::string format_local_date(double date);
 // Characters, not bytes, so Cyrillic names line up.

@@ -1,7 +1,7 @@
 // Repairing a table: check it while holding it, decide what needs no
 // guessing, back it up, then change the count and the end of the file in
 // the order that leaves it readable if the machine stops half way.
-#include "dbf/dbf_repair.h"
+#include "tables/repair.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -161,16 +161,21 @@ std::vector<bool> Dbf_RepairMends(const DbfCheckReport& report) {
 
 DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options, const DbfProgress& progress) {
     DbfRepairResult result;
-    DbfScan scan;
-    const DbfScanStatus status = scan.open(path, !options.dry_run);
-    if (status != DbfScanStatus::kOpened) {
-        result.why = status == DbfScanStatus::kMissing      ? "no such file"
-                     : status == DbfScanStatus::kInUse     ? "in use by another program; nothing changed"
-                     : status == DbfScanStatus::kNotATable ? "not a dBASE table"
-                                                           : "cannot be opened";
+    // Memo files are read for the check, never written: what repair mends
+    // lies in the table alone.
+    Table table;
+    TableOptions open_options;
+    open_options.encoding = options.encoding;
+    open_options.for_update = !options.dry_run;
+    const TableStatus status = table.open(path, open_options);
+    if (status != TableStatus::kOpened) {
+        result.why = status == TableStatus::kInUse ? "in use by another program; nothing changed"
+                     : status == TableStatus::kUnreadable ? "cannot be opened"
+                                                          : table.error();
         return result;
     }
-    result.before = Dbf_CheckScan(scan, progress);
+    const DbfScan& scan = table.scan();
+    result.before = Dbf_CheckOpen(table, progress);
     if (!result.before.checked()) {
         result.why = result.before.why;
         return result;
@@ -199,8 +204,8 @@ DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& option
         return result;
     }
     result.actions.insert(result.actions.end(), m.steps.begin(), m.steps.end());
-    scan.close();
-    result.after = Dbf_CheckTable(path, progress);
+    table.close();
+    result.after = Dbf_CheckTable(path, progress, {options.encoding});
     if (!result.after.checked()) {
         result.why = "mended, but it " + result.after.why + " to be checked again";
         return result;

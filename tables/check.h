@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dbf/dbf_scan.h"
+#include "tables/scan.h"
+#include "tables/table.h"
 
 namespace hyl {
 
@@ -40,6 +41,14 @@ enum class DbfProblem {
     kNotANumber,    // an N or F field
     kNotADate,      // a D field
     kNotALogical,   // an L field
+    kNotADateTime,  // a T or @ field: a day of 0 with a time, or a time past the day
+    kVarcharLength, // a V or Q length byte past its field
+    kBadText,       // bytes that are not text in the table's code page
+    // Memo files.
+    kMemoMissing,         // memo fields, and no memo file beside the table
+    kNotABlockNumber,     // an M field that holds no block number
+    kMemoPastEnd,         // a block number past the memo file's end
+    kMemoLengthPastEnd,   // an entry whose length runs past the memo file's end
 };
 
 // A stable name for scripts ("record-length", "records-beyond-count", ...).
@@ -81,6 +90,8 @@ struct DbfCheckReport {
     uint8_t language = 0;
     int32_t field_count = 0;
     int64_t file_length = 0;
+    std::string code_page;  // which, and why: "code page 1250 (language byte 0xC8)"
+    std::string memo_file;  // the memo file read, empty for none
     DbfExtent extent;
     std::vector<DbfFinding> findings;
 
@@ -91,10 +102,12 @@ struct DbfCheckReport {
 // Called now and then with the records done and the records to do.
 using DbfProgress = std::function<void(int64_t done, int64_t total)>;
 
-// Opens PATH shared for reading and checks it whole.
-DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress = {});
-// Checks an open snapshot.
-DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress = {});
+// Opens PATH shared for reading and checks it whole, with its memo file.
+DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress = {}, const TableOptions& options = {});
+// Checks an open table.
+DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress = {});
+// What a table that did not open is, as a report that was not checked.
+DbfCheckReport Dbf_NotChecked(TableStatus status, const std::string& why);
 
 // Counts as people read them: "1,000,000"; "1 record", "3 records".
 std::string Dbf_Grouped(int64_t n);

@@ -1,6 +1,6 @@
 // The whole-table snapshot: the header and descriptors once, then the
 // records in large blocks through positioned reads.
-#include "dbf/dbf_scan.h"
+#include "tables/scan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,13 +80,17 @@ DbfScanStatus DbfScan::open(const char* path, bool for_update) {
 }
 
 bool DbfScan::read(int64_t position, uint8_t* dst, int64_t length) const {
+    return Tables_ReadAt(handle_, file_length_, position, dst, length);
+}
+
+bool Tables_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length) {
     if (length <= 0) return true;  // a header of 32 bytes has no descriptors to read
     std::memset(dst, 0, static_cast<std::size_t>(length));
     // The snapshot ends where the file ended when it was opened.
-    const int64_t end = std::min(position + length, file_length_);
+    const int64_t end = std::min(position + length, file_length);
     for (int64_t at = std::max<int64_t>(position, 0); at < end;) {
         const auto piece = static_cast<uint32_t>(std::min<int64_t>(end - at, kMaxPiece));
-        const int32_t got = platform().file_read_at(handle_, at, dst + (at - position), piece);
+        const int32_t got = platform().file_read_at(handle, at, dst + (at - position), piece);
         // Nothing where the file had bytes when it was opened: it shrank
         // since, or the read went wrong.  Either way these are not its bytes.
         if (got <= 0) return false;

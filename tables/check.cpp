@@ -1,6 +1,6 @@
 // Checking a table: the header, where the records end, then every value of
 // the counted records in one pass over the snapshot.
-#include "dbf/dbf_check.h"
+#include "tables/check.h"
 
 #include <algorithm>
 #include <chrono>
@@ -115,7 +115,7 @@ bool logical_ok(std::string_view v) {
 
 class Checker {
 public:
-    Checker(const DbfScan& scan, DbfCheckReport& report) : scan_(scan), report_(report) {}
+    Checker(const Table& table, DbfCheckReport& report) : table_(table), scan_(table.scan()), report_(report) {}
 
     void header();
     void extent();
@@ -133,7 +133,9 @@ private:
         return b;
     }
     std::string label(int32_t field) const { return Dbf_FieldLabel(scan_, field); }
+    std::string problem_words(DbfProblem p) const;
 
+    const Table& table_;
     const DbfScan& scan_;
     DbfCheckReport& report_;
     bool read_ok_ = true;
@@ -195,6 +197,12 @@ void Checker::header() {
                                               " is not a dBASE field type", i);
         if (f.type == 'D' && f.length != 8)
             add(DbfProblem::kDateLength, label(i) + ": a date field is 8 long, this one " + std::to_string(f.length), i);
+    }
+    if (table_.has_memo_fields() && !table_.memo()) {
+        int32_t first = 0;
+        while (!table_.fields()[static_cast<std::size_t>(first)].memo) ++first;
+        add(DbfProblem::kMemoMissing, "memo: no memo file (.dbt or .fpt) beside the table; " + label(first) + " keeps its values there",
+            first);
     }
 }
 
@@ -262,21 +270,80 @@ void Checker::extent() {
             -1, e.counted + e.beyond, e.unknown_tail);
 }
 
+// What each problem the typed reader finds is, as a finding.
+DbfProblem problem_of(ValueProblem p) {
+    switch (p) {
+        case ValueProblem::kNone: break;
+        case ValueProblem::kNotANumber: return DbfProblem::kNotANumber;
+        case ValueProblem::kNotADate: return DbfProblem::kNotADate;
+        case ValueProblem::kNotALogical: return DbfProblem::kNotALogical;
+        case ValueProblem::kNotADateTime: return DbfProblem::kNotADateTime;
+        case ValueProblem::kVarcharLength: return DbfProblem::kVarcharLength;
+        case ValueProblem::kBadText: return DbfProblem::kBadText;
+        case ValueProblem::kMemoMissing: return DbfProblem::kMemoMissing;
+        case ValueProblem::kMemoPastEnd: return DbfProblem::kMemoPastEnd;
+        case ValueProblem::kMemoLengthPastEnd: return DbfProblem::kMemoLengthPastEnd;
+        case ValueProblem::kMemoUnreadable: return DbfProblem::kMemoLengthPastEnd;
+        case ValueProblem::kNotABlockNumber: return DbfProblem::kNotABlockNumber;
+    }
+    return DbfProblem::kDeletionFlag;  // no problem: never tallied
+}
+
+// Types whose values check reads through the typed reader: all but N, F, D
+// and L, which it reads as before, and the hidden _NullFlags.
+bool reads_typed(char type) { return type != '0'; }
+
+std::string Checker::problem_words(DbfProblem p) const {
+    const std::string memo = table_.memo() ? table_.memo()->path() : "the memo file";
+    switch (p) {
+        case DbfProblem::kNotANumber: return "not a number";
+        case DbfProblem::kNotADate: return "not a date (YYYYMMDD)";
+        case DbfProblem::kNotALogical: return "not a logical value (? Y N T F)";
+        case DbfProblem::kNotADateTime: return "not a date and time (a day of 0 with a time, or a time past the day)";
+        case DbfProblem::kVarcharLength: return "a length byte past the field";
+        case DbfProblem::kBadText: return "not text in " + CodePage_Name(table_.codec().codepage()) + " (shown as U+FFFD)";
+        case DbfProblem::kNotABlockNumber: return "not a memo block number";
+        case DbfProblem::kMemoPastEnd: return "memo block numbers past the end of " + shown(memo, false);
+        case DbfProblem::kMemoLengthPastEnd: return "memo entries that run past the end of " + shown(memo, false);
+        default: return Dbf_ProblemCode(p);
+    }
+}
+
 bool Checker::values(const DbfProgress& progress) {
     // Problems of one kind in one field are many or none: one finding each,
     // with its count and its first few values.
     const bool oem = scan_.oem();
     std::map<std::pair<int32_t, DbfProblem>, DbfFinding> tallies;
-    auto note = [&](int32_t field, DbfProblem problem, int64_t record, std::string_view value) {
+    auto tally = [&](int32_t field, DbfProblem problem, int64_t record) -> DbfFinding& {
         DbfFinding& f = tallies[{field, problem}];
         if (f.count++ == 0) {
             f.problem = problem;
             f.field = field;
             f.record = record;
         }
+        return f;
+    };
+    auto note = [&](int32_t field, DbfProblem problem, int64_t record, std::string_view value) {
+        DbfFinding& f = tally(field, problem, record);
         if (f.examples.size() < kExamples)
             f.examples.push_back({record, field < 0 ? hex_byte(static_cast<uint8_t>(value[0]))
                                                     : shown(trimmed(value), oem)});
+    };
+    // The other types are read as the typed reader reads them; the value's
+    // text (or, for a memo, its block number) is the example.
+    Value value;
+    auto note_value = [&](int32_t field, int64_t record, const uint8_t* bytes) {
+        const DbfProblem problem = problem_of(table_.decode(bytes, field, value));
+        if (problem == DbfProblem::kDeletionFlag) return;
+        // Without a memo file every memo is missing: the one finding says so.
+        if (problem == DbfProblem::kMemoMissing) return;
+        DbfFinding& f = tally(field, problem, record);
+        if (f.examples.size() >= kExamples) return;
+        const DbfScanField& d = scan_.fields()[static_cast<std::size_t>(field)];
+        const std::string_view raw(reinterpret_cast<const char*>(bytes + d.offset), static_cast<std::size_t>(d.length));
+        f.examples.push_back({record, problem == DbfProblem::kBadText && value.kind == ValueKind::kString
+                                          ? value.text
+                                          : shown(trimmed(raw), table_.codec().codepage() == 866)});
     };
     const auto& fields = scan_.fields();
     const int64_t total = report_.extent.present;
@@ -310,6 +377,7 @@ bool Checker::values(const DbfProgress& progress) {
                         problem = DbfProblem::kNotALogical;
                         break;
                     default:
+                        if (reads_typed(f.type)) note_value(static_cast<int32_t>(i), r, record);
                         continue;
                 }
                 note(static_cast<int32_t>(i), problem, r, v);
@@ -330,9 +398,7 @@ bool Checker::values(const DbfProgress& progress) {
                                      : "records: " + Dbf_Grouped(f.count) +
                                            " deletion flags are neither blank nor *: " + examples;
         } else {
-            const char* what = f.problem == DbfProblem::kNotANumber ? "not a number"
-                               : f.problem == DbfProblem::kNotADate ? "not a date (YYYYMMDD)"
-                                                                    : "not a logical value (? Y N T F)";
+            const std::string what = problem_words(f.problem);
             f.message = f.count == 1 ? label(f.field) + ": record " + Dbf_Grouped(f.record) + " holds \"" +
                                            f.examples[0].value + "\", " + what
                                      : label(f.field) + ": " + Dbf_Grouped(f.count) + " values are " + what + ": " +
@@ -379,6 +445,13 @@ const char* Dbf_ProblemCode(DbfProblem problem) {
         case DbfProblem::kNotANumber: return "not-a-number";
         case DbfProblem::kNotADate: return "not-a-date";
         case DbfProblem::kNotALogical: return "not-a-logical";
+        case DbfProblem::kNotADateTime: return "not-a-date-time";
+        case DbfProblem::kVarcharLength: return "varchar-length";
+        case DbfProblem::kBadText: return "bad-text";
+        case DbfProblem::kMemoMissing: return "memo-missing";
+        case DbfProblem::kNotABlockNumber: return "not-a-block-number";
+        case DbfProblem::kMemoPastEnd: return "memo-past-end";
+        case DbfProblem::kMemoLengthPastEnd: return "memo-length-past-end";
     }
     return "unknown";
 }
@@ -392,7 +465,8 @@ std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field) {
     return "field " + std::to_string(field) + " " + shown(trimmed(f.name), scan.oem()) + " (" + shape + ")";
 }
 
-DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
+DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress) {
+    const DbfScan& scan = table.scan();
     DbfCheckReport report;
     report.status = DbfScanStatus::kOpened;
     report.version = scan.version();
@@ -402,6 +476,8 @@ DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
     report.language = scan.language();
     report.field_count = static_cast<int32_t>(scan.fields().size());
     report.file_length = scan.file_length();
+    report.code_page = table.code_page().describe();
+    if (table.memo()) report.memo_file = table.memo()->path();
     // What no reading of the header can place records by is not a table.
     const bool terminated = scan.descriptors().size() > 32 * scan.fields().size() &&
                             scan.descriptors()[32 * scan.fields().size()] == kDbfTerminator;
@@ -410,7 +486,7 @@ DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
         report.why = "not a dBASE table";
         return report;
     }
-    Checker checker(scan, report);
+    Checker checker(table, report);
     checker.header();
     checker.extent();
     if (!checker.values(progress) || !checker.read_ok()) {
@@ -420,19 +496,21 @@ DbfCheckReport Dbf_CheckScan(const DbfScan& scan, const DbfProgress& progress) {
     return report;
 }
 
-DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress) {
-    DbfScan scan;
-    const DbfScanStatus status = scan.open(path, false);
-    if (status != DbfScanStatus::kOpened) {
-        DbfCheckReport report;
-        report.status = status;
-        report.why = status == DbfScanStatus::kMissing  ? "no such file"
-                     : status == DbfScanStatus::kInUse  ? "in use by another program"
-                     : status == DbfScanStatus::kNotATable ? "not a dBASE table"
-                                                          : "cannot be read";
-        return report;
-    }
-    return Dbf_CheckScan(scan, progress);
+DbfCheckReport Dbf_NotChecked(TableStatus status, const std::string& why) {
+    DbfCheckReport report;
+    report.status = status == TableStatus::kMissing      ? DbfScanStatus::kMissing
+                    : status == TableStatus::kInUse      ? DbfScanStatus::kInUse
+                    : status == TableStatus::kNotATable || status == TableStatus::kOtherLayout ? DbfScanStatus::kNotATable
+                                                         : DbfScanStatus::kUnreadable;
+    report.why = why;
+    return report;
+}
+
+DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress, const TableOptions& options) {
+    Table table;
+    const TableStatus status = table.open(path ? path : "", options);
+    if (status != TableStatus::kOpened) return Dbf_NotChecked(status, table.error());
+    return Dbf_CheckOpen(table, progress);
 }
 
 }  // namespace hyl

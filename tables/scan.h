@@ -98,4 +98,8 @@ private:
     int32_t reach_ = 0;  // bytes a record's fields reach from its start
 };
 
+// LENGTH bytes at POSITION of the file open as HANDLE, FILE_LENGTH bytes
+// long when it was opened: what DbfScan::read does, for the memo file too.
+bool Tables_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length);
+
 }  // namespace hyl

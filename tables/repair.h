@@ -17,13 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "dbf/dbf_check.h"
+#include "tables/check.h"
 
 namespace hyl {
 
 struct DbfRepairOptions {
     bool dry_run = false;  // say what would be done, change nothing, make no backup
     bool backup = true;
+    std::string encoding;  // the code page to check the text in; empty: the table's own
 };
 
 enum class DbfRepairOutcome {

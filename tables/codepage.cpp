@@ -1,0 +1,318 @@
+// Code pages of tables: the language-driver table, names, and conversion.
+#include "tables/codepage.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "tables/codepage_system.h"
+
+namespace hyl {
+namespace {
+
+// The language drivers that dBASE IV and FoxPro documented, by their byte.
+struct LanguageDriver {
+    uint8_t language;
+    int codepage;
+};
+constexpr LanguageDriver kLanguageDrivers[] = {
+    {0x01, 437},   {0x02, 850},   {0x03, 1252},  {0x04, 10000}, {0x08, 865},  {0x09, 437},  {0x0A, 850},
+    {0x0B, 437},   {0x0D, 437},   {0x0E, 850},   {0x0F, 437},   {0x10, 850},  {0x11, 437},  {0x12, 850},
+    {0x13, 932},   {0x14, 850},   {0x15, 437},   {0x16, 850},   {0x17, 865},  {0x18, 437},  {0x19, 437},
+    {0x1A, 850},   {0x1B, 437},   {0x1C, 863},   {0x1D, 850},   {0x1F, 852},  {0x22, 852},  {0x23, 852},
+    {0x24, 860},   {0x25, 850},   {0x26, 866},   {0x37, 850},   {0x40, 852},  {0x4D, 936},  {0x4E, 949},
+    {0x4F, 950},   {0x50, 874},   {0x57, 1252},  {0x58, 1252},  {0x59, 1252}, {0x64, 852},  {0x65, 866},
+    {0x66, 865},   {0x67, 861},   {0x68, 895},   {0x69, 620},   {0x6A, 737},  {0x6B, 857},  {0x6C, 863},
+    {0x78, 950},   {0x79, 949},   {0x7A, 936},   {0x7B, 932},   {0x7C, 874},  {0x7D, 1255}, {0x7E, 1256},
+    {0x86, 737},   {0x87, 852},   {0x88, 857},   {0x96, 10007}, {0x97, 10029}, {0x98, 10006}, {0xC8, 1250},
+    {0xC9, 1251},  {0xCA, 1254},  {0xCB, 1253},  {0xCC, 1257},
+};
+
+// The byte a table we make is marked with where several name one code page:
+// the ones FoxPro and this library write.
+constexpr LanguageDriver kPreferred[] = {{0x65, 866}, {0x64, 852}, {0x66, 865}, {0x03, 1252}};
+
+bool multibyte_codepage(int codepage) { return codepage == 932 || codepage == 936 || codepage == 949 || codepage == 950; }
+
+// Code pages of DOS that no system converter carries: the upper halves,
+// 0x80-0xFF, of Kamenicky (Czech and Slovak, 895) and Mazovia (Polish, 620).
+// Both keep code page 437's box drawing and symbols from 0xB0 (Mazovia
+// changes letters throughout its first half as well).
+constexpr char kKamenicky[] =
+    "ČüéďäĎŤčěĚĹÍľĺÄÁÉžŽôöÓůÚýÖÜŠĽÝŘťáíóúňŇŮÔšřŕŔ¼§«»"
+    "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
+constexpr char kMazovia[] =
+    "ÇüéâäàąçêëèïîćÄĄĘęłôöĆûùŚÖÜ¢Ł¥śƒŹŻóÓńŃźż¿⌐¬½¼¡«»"
+    "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
+
+bool own_table(int codepage, int32_t (&characters)[256]) {
+    const char* upper = codepage == 895 ? kKamenicky : codepage == 620 ? kMazovia : nullptr;
+    if (!upper) return false;
+    for (int b = 0; b < 128; ++b) characters[b] = b;
+    const std::string_view text(upper);
+    std::size_t at = 0;
+    for (int b = 128; b < 256; ++b) {
+        char32_t c = 0xFFFD;
+        Utf8_Next(text, &at, &c);
+        characters[b] = static_cast<int32_t>(c);
+    }
+    return true;
+}
+
+std::string upper_squeezed(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        if (c == ' ' || c == '-' || c == '_' || c == '\t' || c == '\r' || c == '\n') continue;
+        out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return out;
+}
+
+bool digits_only(std::string_view s) {
+    return !s.empty() && s.size() <= 5 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string hex(uint8_t b) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+}  // namespace
+
+int CodePage_OfLanguage(uint8_t language) {
+    for (const LanguageDriver& d : kLanguageDrivers)
+        if (d.language == language) return d.codepage;
+    return 0;
+}
+
+uint8_t CodePage_Language(int codepage) {
+    for (const LanguageDriver& d : kPreferred)
+        if (d.codepage == codepage) return d.language;
+    for (const LanguageDriver& d : kLanguageDrivers)
+        if (d.codepage == codepage) return d.language;
+    return 0;
+}
+
+int CodePage_FromName(std::string_view name) {
+    std::string n = upper_squeezed(name);
+    static const struct {
+        const char* name;
+        int codepage;
+    } kNamed[] = {{"UTF8", kCodePageUtf8}, {"LATIN1", 28591}, {"KOI8R", 20866}, {"KOI8U", 21866},
+                  {"MACINTOSH", 10000}, {"MACROMAN", 10000}, {"MACCYRILLIC", 10007}, {"MAZOVIA", 620},
+                  {"KAMENICKY", 895}, {"KEYBCS2", 895}, {"ASCII", 20127}, {"USASCII", 20127},
+                  {"SHIFTJIS", 932}, {"SJIS", 932}, {"GBK", 936}, {"BIG5", 950}};
+    for (const auto& entry : kNamed)
+        if (n == entry.name) return entry.codepage;
+    for (const char* prefix : {"ISO8859", "ISO"}) {
+        if (n.rfind(prefix, 0) == 0 && digits_only(n.substr(std::string_view(prefix).size()))) {
+            const int part = std::stoi(n.substr(std::string_view(prefix).size()));
+            return part >= 1 && part <= 16 ? 28590 + part : 0;
+        }
+    }
+    // ESRI's .cpg files name ISO 8859 parts as 88591 ... 885915.
+    if (n.size() >= 5 && n.rfind("8859", 0) == 0 && digits_only(n.substr(4))) {
+        const int part = std::stoi(n.substr(4));
+        return part >= 1 && part <= 16 ? 28590 + part : 0;
+    }
+    for (const char* prefix : {"WINDOWS", "ANSI", "OEM", "CP", "IBM", "MSDOS", "DOS"}) {
+        if (n.rfind(prefix, 0) == 0 && digits_only(n.substr(std::string_view(prefix).size()))) {
+            n = n.substr(std::string_view(prefix).size());
+            break;
+        }
+    }
+    return digits_only(n) ? std::stoi(n) : 0;
+}
+
+std::string CodePage_Name(int codepage) {
+    if (codepage == kCodePageUtf8) return "UTF-8";
+    if (codepage >= 28591 && codepage <= 28606) return "ISO-8859-" + std::to_string(codepage - 28590);
+    std::string name = "code page " + std::to_string(codepage);
+    if (codepage == 620) name += " (Mazovia)";
+    if (codepage == 895) name += " (Kamenicky)";
+    return name;
+}
+
+std::string CodePageChoice::describe() const {
+    const std::string name = CodePage_Name(codepage);
+    switch (source) {
+        case CodePageSource::kGiven: return name + " (--encoding)";
+        case CodePageSource::kCpgFile: return name + " (.cpg)";
+        case CodePageSource::kLanguageByte: return name + " (language byte " + hex(language) + ")";
+        case CodePageSource::kDefault: break;
+    }
+    return name + " (language byte " + hex(language) + " names none; the default)";
+}
+
+bool CodePage_Choose(std::string_view given, std::string_view cpg, uint8_t language, CodePageChoice* choice,
+                     std::string* unknown) {
+    choice->language = language;
+    for (const auto& [text, source] : {std::pair{given, CodePageSource::kGiven}, std::pair{cpg, CodePageSource::kCpgFile}}) {
+        if (upper_squeezed(text).empty()) continue;
+        choice->codepage = CodePage_FromName(text);
+        choice->source = source;
+        if (choice->codepage == 0) {
+            *unknown = std::string(text);
+            while (!unknown->empty() && static_cast<uint8_t>(unknown->back()) <= 0x20) unknown->pop_back();
+            return false;
+        }
+        return true;
+    }
+    choice->codepage = CodePage_OfLanguage(language);
+    choice->source = CodePageSource::kLanguageByte;
+    if (choice->codepage == 0) {
+        choice->codepage = 1251;
+        choice->source = CodePageSource::kDefault;
+    }
+    return true;
+}
+
+bool TextCodec::set(int codepage) {
+    mode_ = Mode::kNone;
+    codepage_ = codepage;
+    reverse_.clear();
+    if (codepage == kCodePageUtf8) {
+        mode_ = Mode::kUtf8;
+        return true;
+    }
+    if (multibyte_codepage(codepage)) {
+        std::string probe;
+        int invalid = 0;
+        if (!SystemCodePage_Decode(codepage, "a", probe, &invalid)) return false;
+        mode_ = Mode::kMultiByte;
+        return true;
+    }
+    int32_t characters[256];
+    if (!own_table(codepage, characters) && !SystemCodePage_Table(codepage, characters)) return false;
+    ascii_ = true;
+    for (int b = 0; b < 256; ++b) {
+        std::string u;
+        valid_[b] = characters[b] >= 0;
+        Utf8_Append(u, valid_[b] ? static_cast<char32_t>(characters[b]) : 0xFFFD);
+        length_[b] = static_cast<uint8_t>(u.size());
+        std::copy(u.begin(), u.end(), utf8_[b]);
+        if (b < 0x80 && characters[b] != b) ascii_ = false;
+        if (valid_[b]) reverse_.emplace_back(static_cast<char32_t>(characters[b]), static_cast<uint8_t>(b));
+    }
+    // Where two bytes give one character, the lower byte writes it.
+    std::stable_sort(reverse_.begin(), reverse_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    mode_ = Mode::kSingleByte;
+    return true;
+}
+
+int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
+    int invalid = 0;
+    switch (mode_) {
+        case Mode::kNone:
+            return 0;
+        case Mode::kMultiByte:
+            SystemCodePage_Decode(codepage_, bytes, out, &invalid);
+            return invalid;
+        case Mode::kUtf8:
+            for (std::size_t at = 0; at < bytes.size();) {
+                const std::size_t start = at;
+                // Runs of ASCII go across whole.
+                while (at < bytes.size() && static_cast<uint8_t>(bytes[at]) < 0x80) ++at;
+                out.append(bytes.data() + start, at - start);
+                if (at == bytes.size()) break;
+                char32_t c = 0;
+                const std::size_t lead = at;
+                if (Utf8_Next(bytes, &at, &c)) {
+                    out.append(bytes.data() + lead, at - lead);
+                } else {
+                    Utf8_Append(out, 0xFFFD);
+                    ++invalid;
+                    ++at;
+                }
+            }
+            return invalid;
+        case Mode::kSingleByte:
+            break;
+    }
+    const std::size_t size = out.size();
+    out.resize(size + bytes.size() * 3);
+    char* dst = out.data() + size;
+    for (char ch : bytes) {
+        const auto b = static_cast<uint8_t>(ch);
+        if (b < 0x80 && ascii_) {
+            *dst++ = ch;
+            continue;
+        }
+        for (uint8_t k = 0; k < length_[b]; ++k) *dst++ = utf8_[b][k];
+        invalid += !valid_[b];
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+    return invalid;
+}
+
+bool TextCodec::encode(std::string_view utf8, std::string& out, char32_t* missing) const {
+    out.clear();
+    for (std::size_t at = 0; at < utf8.size();) {
+        const std::size_t start = at;
+        char32_t c = 0;
+        if (!Utf8_Next(utf8, &at, &c)) {
+            *missing = 0xFFFFFFFF;
+            return false;
+        }
+        if (mode_ == Mode::kUtf8) {
+            out.append(utf8.data() + start, at - start);
+            continue;
+        }
+        const auto it = std::lower_bound(reverse_.begin(), reverse_.end(), std::pair<char32_t, uint8_t>{c, 0});
+        if (mode_ != Mode::kSingleByte || it == reverse_.end() || it->first != c) {
+            *missing = c;
+            return false;
+        }
+        out += static_cast<char>(it->second);
+    }
+    return true;
+}
+
+bool Utf8_Next(std::string_view s, std::size_t* at, char32_t* c) {
+    const std::size_t i = *at;
+    const auto lead = static_cast<unsigned char>(s[i]);
+    int extra = 0;
+    char32_t least = 0, value = 0;
+    if (lead < 0x80) {
+        *c = lead;
+        *at = i + 1;
+        return true;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, value = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, value = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, value = lead & 0x07, least = 0x10000;
+    } else {
+        return false;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        value = (value << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    *c = value;
+    *at = i + static_cast<std::size_t>(extra) + 1;
+    return true;
+}
+
+void Utf8_Append(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace hyl

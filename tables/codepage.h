@@ -1,0 +1,88 @@
+// The code page of a table, for the tool and every other reader of whole
+// tables (never the DLL, whose exports convert 866 to 1251 and nothing else).
+//
+// Which code page a table's text is in is decided in this order: a name the
+// user gives; else a .cpg file beside the table, as GIS programs write one
+// ("UTF-8", "1251", "ANSI 1251", "OEM 866", "ISO-8859-1", "88591"); else the
+// language byte, by the language-driver table of dBASE and FoxPro; else, for
+// language byte 0, Windows-1251, which is what these tables were read as
+// before any of this was known.
+//
+// Text is converted to UTF-8 by the system's converter (iconv natively,
+// MultiByteToWideChar on Windows: tables/codepage_system.h) once per code
+// page into a table of 256 entries, so a value costs a lookup a byte.  Code
+// pages neither system knows (Mazovia, Kamenicky) have tables of our own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hyl {
+
+constexpr int kCodePageUtf8 = 65001;
+
+// The code page a language byte names, 0 for none (language byte 0, or one
+// no table of language drivers lists).
+int CodePage_OfLanguage(uint8_t language);
+// The language byte a table in CODEPAGE is marked with, 0 for none (UTF-8).
+uint8_t CodePage_Language(int codepage);
+// A code page by a name as --encoding and .cpg files give it, in any case:
+// "UTF-8", "1251", "CP1251", "windows-1250", "ANSI 1251", "OEM 866", "IBM866",
+// "ISO-8859-5", "88591", "KOI8-R", "Mazovia".  0 when it names none.
+int CodePage_FromName(std::string_view name);
+// "code page 1250", "UTF-8", "ISO-8859-1", "code page 620 (Mazovia)".
+std::string CodePage_Name(int codepage);
+
+enum class CodePageSource { kGiven, kCpgFile, kLanguageByte, kDefault };
+
+struct CodePageChoice {
+    int codepage = 1251;
+    CodePageSource source = CodePageSource::kDefault;
+    uint8_t language = 0;
+    // "code page 1250 (language byte 0xC8)", "UTF-8 (.cpg)".
+    std::string describe() const;
+};
+
+// Decides as above.  GIVEN is the user's name or empty, CPG the text of the
+// .cpg file or empty when there is none.  False, with the choice unset, when
+// GIVEN or the .cpg names no code page (then *UNKNOWN is that name).
+bool CodePage_Choose(std::string_view given, std::string_view cpg, uint8_t language, CodePageChoice* choice,
+                     std::string* unknown);
+
+// Bytes of one code page to UTF-8 and back.
+class TextCodec {
+public:
+    // False when neither this system nor our own tables can convert CODEPAGE.
+    bool set(int codepage);
+    int codepage() const { return codepage_; }
+    bool multibyte() const { return mode_ == Mode::kMultiByte; }
+
+    // Appends BYTES as UTF-8; each byte (or sequence) that is not valid in
+    // the code page becomes U+FFFD.  Returns how many there were.
+    int append_utf8(std::string& out, std::string_view bytes) const;
+
+    // UTF-8 text in the code page.  False when a character has no place in
+    // it (then *MISSING is that character) or when the text is not UTF-8
+    // (*MISSING is then 0xFFFFFFFF).  Multi-byte code pages other than UTF-8
+    // are not written.
+    bool encode(std::string_view utf8, std::string& out, char32_t* missing) const;
+
+private:
+    enum class Mode { kNone, kSingleByte, kUtf8, kMultiByte };
+    Mode mode_ = Mode::kNone;
+    int codepage_ = 0;
+    bool ascii_ = true;  // bytes 0x00-0x7F are ASCII
+    char utf8_[256][4] = {};
+    uint8_t length_[256] = {};
+    bool valid_[256] = {};
+    std::vector<std::pair<char32_t, uint8_t>> reverse_;  // sorted by character
+};
+
+// The next character of UTF-8 text at *AT; false at bytes that are not
+// UTF-8 (overlong forms and surrogates included), leaving *AT as it was.
+bool Utf8_Next(std::string_view text, std::size_t* at, char32_t* c);
+void Utf8_Append(std::string& out, char32_t c);
+
+}  // namespace hyl
