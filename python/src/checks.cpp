@@ -46,8 +46,7 @@ py::dict report_of(const hyl::DbfCheckReport& r) {
 void bind_checks(py::module_& m) {
     m.def("check", [](const py::bytes& path_bytes, const std::string& name, const std::string& encoding) {
         const std::string path = path_bytes;
-        check_encoding(encoding);
-        wait_for_table(path, hyl::kModeShareRead, name);
+        wait_for_table(path, hyl::kModeShareRead, name, encoding);
         hyl::DbfCheckReport report;
         {
             py::gil_scoped_release released;
@@ -62,9 +61,8 @@ void bind_checks(py::module_& m) {
     m.def("repair", [](const py::bytes& path_bytes, const std::string& name, bool dry_run, bool backup,
                        const std::string& encoding) {
         const std::string path = path_bytes;
-        check_encoding(encoding);
         // Repair holds the table as an append does, so it waits as one.
-        wait_for_table(path, dry_run ? hyl::kModeShareRead : hyl::kModeUpdate, name);
+        wait_for_table(path, dry_run ? hyl::kModeShareRead : hyl::kModeUpdate, name, encoding);
         hyl::DbfRepairResult result;
         hyl::TableStatus status;
         std::string why;

@@ -147,7 +147,8 @@ Failure failure_of(hyl::TableStatus status) {
     }
 }
 
-void wait_for_table(const std::string& path, int32_t mode, const std::string& name) {
+void wait_for_table(const std::string& path, int32_t mode, const std::string& name, const std::string& encoding) {
+    check_encoding(encoding);
     std::string text;
     int32_t error = 0;
     {

@@ -72,12 +72,13 @@ Failure failure_of_open(int32_t last_error);
 
 // The failure a table the reader did not open stands for.
 Failure failure_of(hyl::TableStatus status);
-// Waits for PATH as the library waits for a busy table (20 attempts, about
-// two seconds, the lines it would show kept), then lets it go; raises
-// TableInUse, FileNotFoundError and the like when it cannot be had.  The
-// reader, check and repair open tables once: this gives them the library's
-// retries.  NAME is the path as the user wrote it.
-void wait_for_table(const std::string& path, int32_t mode, const std::string& name);
+// Checks ENCODING (check_encoding), then waits for PATH as the library
+// waits for a busy table (20 attempts, about two seconds, the lines it
+// would show kept) and lets it go; raises TableInUse, FileNotFoundError and
+// the like when it cannot be had.  The reader, check and repair open tables
+// once: this gives them the library's retries.  NAME is the path as the
+// user wrote it.
+void wait_for_table(const std::string& path, int32_t mode, const std::string& name, const std::string& encoding);
 // Raises LookupError unless ENCODING is empty or names a code page this
 // system converts.
 void check_encoding(const std::string& encoding);

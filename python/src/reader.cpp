@@ -426,8 +426,7 @@ class Reader {
 public:
     Reader(const py::bytes& path_bytes, const std::string& name, const std::string& encoding) : name_(name) {
         const std::string path = path_bytes;
-        check_encoding(encoding);
-        wait_for_table(path, hyl::kModeShareRead, name);
+        wait_for_table(path, hyl::kModeShareRead, name, encoding);
         hyl::TableStatus status;
         {
             py::gil_scoped_release released;

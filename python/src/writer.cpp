@@ -23,8 +23,6 @@ namespace hylpy {
 namespace {
 
 constexpr std::size_t kProblemsShown = 20;
-constexpr std::size_t kMostFields = 1022;
-constexpr int64_t kLongestRecord = 32767;
 
 // The problems found, a line each: "stock.dbf: rows[3], field QTY: what is wrong".
 class Problems {
@@ -365,8 +363,9 @@ std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::
         record_length += defs.back().length;
     }
     if (defs.empty()) problems.add("", "", "a table needs at least one field");
-    if (defs.size() > kMostFields) problems.add("", "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
-    if (record_length > kLongestRecord)
+    if (defs.size() > static_cast<std::size_t>(hyl::kDbfMaxFields))
+        problems.add("", "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
+    if (record_length > hyl::kDbfMaxRecordLength)
         problems.add("", "", "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
     if (!problems.empty()) problems.raise_all(name + " was not made");
     return defs;
