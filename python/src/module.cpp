@@ -177,6 +177,20 @@ void check_encoding(const std::string& encoding) {
     if (!codec.set(codepage)) raise(Failure::kEncoding, hyl::CodePage_Name(codepage) + " is not one this system converts");
 }
 
+bool single_byte(const hyl::TextCodec& codec) {
+    return codec.codepage() != hyl::kCodePageUtf8 && !codec.multibyte();
+}
+
+char32_t character_of(const hyl::TextCodec& codec, uint8_t byte, bool* valid) {
+    const char b = static_cast<char>(byte);
+    std::string utf8;
+    *valid = codec.append_utf8(utf8, std::string_view(&b, 1)) == 0;
+    std::size_t at = 0;
+    char32_t c = 0xFFFD;
+    hyl::Utf8_Next(utf8, &at, &c);
+    return c;
+}
+
 double date_of(py::handle value) {
     PyObject* v = value.ptr();
     if (!PyDate_Check(v)) throw py::value_error(py::repr(value).cast<std::string>() + " is not a date or datetime");

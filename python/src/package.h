@@ -83,6 +83,12 @@ void wait_for_table(const std::string& path, int32_t mode, const std::string& na
 // system converts.
 void check_encoding(const std::string& encoding);
 
+// Whether CODEC's code page has one byte a character.
+bool single_byte(const hyl::TextCodec& codec);
+// The character BYTE stands for in a single-byte code page; U+FFFD, and
+// *VALID false, for a byte the code page does not use.
+char32_t character_of(const hyl::TextCodec& codec, uint8_t byte, bool* valid);
+
 // A local DATE (days since 1899-12-30, the fraction the time of day) and a
 // naive datetime.  date_of takes a date or a naive datetime; ValueError else.
 double date_of(py::handle value);

@@ -70,17 +70,9 @@ std::string python_codec(int codepage) {
 // nor the memory of another.
 class TextMaker {
 public:
-    explicit TextMaker(const hyl::TextCodec& codec)
-        : single_byte_(codec.codepage() != hyl::kCodePageUtf8 && !codec.multibyte()) {
-        for (int b = 0; single_byte_ && b < 256; ++b) {
-            const char byte = static_cast<char>(b);
-            std::string utf8;
-            codec.append_utf8(utf8, std::string_view(&byte, 1));
-            std::size_t at = 0;
-            char32_t c = 0xFFFD;
-            hyl::Utf8_Next(utf8, &at, &c);
-            points_[b] = c;
-        }
+    explicit TextMaker(const hyl::TextCodec& codec) : single_byte_(hylpy::single_byte(codec)) {
+        bool valid = false;
+        for (int b = 0; single_byte_ && b < 256; ++b) points_[b] = character_of(codec, static_cast<uint8_t>(b), &valid);
     }
     TextMaker(const TextMaker&) = delete;
     TextMaker& operator=(const TextMaker&) = delete;

@@ -24,13 +24,15 @@ namespace {
 
 constexpr std::size_t kProblemsShown = 20;
 
-// The problems found, a line each: "stock.dbf: rows[3], field QTY: what is wrong".
+// The problems found, a line each: "stock.dbf: rows[3], field QTY: what is
+// wrong"; ITEM is the index in the rows of write_many or the fields of
+// create, -1 for none.
 class Problems {
 public:
-    explicit Problems(std::string table) : table_(std::move(table)) {}
-    void add(const std::string& where, const std::string& field, const std::string& what) {
+    Problems(std::string table, std::string items) : table_(std::move(table)), items_(std::move(items)) {}
+    void add(int64_t item, const std::string& field, const std::string& what) {
         std::string line = table_ + ": ";
-        if (!where.empty()) line += where + (field.empty() ? ": " : ", ");
+        if (item >= 0) line += items_ + "[" + std::to_string(item) + "]" + (field.empty() ? ": " : ", ");
         if (!field.empty()) line += field + ": ";
         lines_.push_back(line + what);
     }
@@ -45,7 +47,7 @@ public:
     }
 
 private:
-    std::string table_;
+    std::string table_, items_;
     std::vector<std::string> lines_;
 };
 
@@ -70,10 +72,10 @@ std::string code_point(char32_t c) {
 // fewest digits that give that back, never with an exponent.
 std::string float_text(double d) {
     char text[400];
-    std::snprintf(text, sizeof text, "%.15g", d);
-    const double rounded = std::strtod(text, nullptr);
-    const auto done = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed);
-    return std::string(text, done.ptr);
+    const auto digits = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15);
+    double rounded = d;
+    std::from_chars(text, digits.ptr, rounded);
+    return std::string(text, std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed).ptr);
 }
 
 // Why records appended to the table SCAN reads would not be read back as
@@ -91,6 +93,15 @@ std::string unsafe_to_append(const hyl::DbfScan& scan) {
     if (scan.file_length() < scan.record_position(std::max(scan.record_count(), 0)))
         return "the file ends before the records its header counts (hyl.repair mends that)";
     return {};
+}
+
+// A whole number as digits.
+std::string int_text(PyObject* v) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (overflow) return py::str(v).cast<std::string>();
+    char text[24];
+    return std::string(text, std::to_chars(text, text + sizeof text, n).ptr);
 }
 
 // A field the writer fills.
@@ -139,6 +150,14 @@ public:
         open_ = true;
         codec_ = reader.codec();
         code_page_ = hyl::CodePage_Name(codec_.codepage());
+        if (single_byte(codec_)) {
+            to_byte_.assign(0x10000, -1);
+            for (int b = 255; b >= 0; --b) {
+                bool valid = false;
+                const char32_t c = character_of(codec_, static_cast<uint8_t>(b), &valid);
+                if (valid && c < 0x10000) to_byte_[c] = static_cast<int16_t>(b);
+            }
+        }
         for (const hyl::TableField& f : reader.fields())
             if (!f.hidden) targets_.push_back({{f.name, f.type, f.length, f.decimals}, f.offset});
         record_length_ = table_.record_length();
@@ -162,17 +181,18 @@ public:
     }
 
     void write(py::handle row) {
-        Problems problems(name_);
-        std::string record = record_of(row, "", problems);
+        Problems problems(name_, "rows");
+        std::string record;
+        record_of(row, -1, problems, record);
         if (!problems.empty()) problems.raise_all(name_ + " is unchanged");
         append(record, 1);
     }
 
     int64_t write_many(py::iterable rows) {
-        Problems problems(name_);
+        Problems problems(name_, "rows");
         std::string records;
         int64_t n = 0;
-        for (py::handle row : rows) records += record_of(row, "rows[" + std::to_string(n++) + "]", problems);
+        for (py::handle row : rows) record_of(row, n++, problems, records);
         if (!problems.empty()) problems.raise_all(name_ + " is unchanged");
         append(records, n);
         return n;
@@ -194,10 +214,12 @@ public:
 
 private:
     // The bytes of one record made from ROW (a mapping of field names to
-    // values, or a sequence of values in field order); fields it leaves out
-    // stay blank.  What does not fit is added to PROBLEMS.
-    std::string record_of(py::handle row, const std::string& where, Problems& problems) {
-        std::string record(static_cast<std::size_t>(std::max(record_length_, 1)), ' ');
+    // values, or a sequence of values in field order) added to RECORDS;
+    // fields it leaves out stay blank.  What does not fit is added to PROBLEMS.
+    void record_of(py::handle row, int64_t where, Problems& problems, std::string& records) {
+        const std::size_t start = records.size();
+        records.append(static_cast<std::size_t>(std::max(record_length_, 1)), ' ');
+        char* record = records.data() + start;
         const bool mapping = PyDict_Check(row.ptr()) || py::hasattr(row, "keys");
         if (mapping) {
             for (auto item : py::dict(py::reinterpret_borrow<py::object>(row))) {
@@ -220,11 +242,10 @@ private:
         } else {
             problems.add(where, "", repr_of(row) + " is neither a mapping of field names to values nor a sequence of values");
         }
-        return record;
     }
 
     // VALUE checked against TARGET and put into RECORD as the table stores it.
-    void put(const Target& target, py::handle value, std::string& record, const std::string& where, Problems& problems) {
+    void put(const Target& target, py::handle value, char* record, int64_t where, Problems& problems) {
         if (value.is_none()) return;
         std::string stored, problem;
         if (!stored_value(target.def, value, &stored, &problem)) {
@@ -234,8 +255,7 @@ private:
         // Only inside the record, whatever the descriptors claim.
         if (target.offset < 1 || target.offset >= record_length_) return;
         const std::size_t room = static_cast<std::size_t>(record_length_ - target.offset);
-        record.replace(static_cast<std::size_t>(target.offset), std::min(stored.size(), room), stored, 0,
-                       std::min(stored.size(), room));
+        std::memcpy(record + target.offset, stored.data(), std::min(stored.size(), room));
     }
 
     bool stored_value(const hyltool::FieldDef& f, py::handle value, std::string* stored, std::string* problem) const {
@@ -244,12 +264,13 @@ private:
         switch (f.type) {
             case 'C':
                 if (!PyUnicode_Check(v)) return *problem = repr_of(value) + " is not text", false;
-                return text_value(f, value.cast<std::string>(), stored, problem);
+                return text_value(f, value, stored, problem);
             case 'N':
             case 'F':
                 if (PyBool_Check(v)) return *problem = repr_of(value) + " is not a number", false;
                 if (PyFloat_Check(v)) text = float_text(PyFloat_AS_DOUBLE(v));
-                else if (PyLong_Check(v) || PyUnicode_Check(v)) text = py::str(value).cast<std::string>();
+                else if (PyLong_Check(v)) text = int_text(v);
+                else if (PyUnicode_Check(v)) text = value.cast<std::string>();
                 else if (PyIndex_Check(v)) text = py::str(py::reinterpret_steal<py::object>(PyNumber_Index(v))).cast<std::string>();
                 else if (PyNumber_Check(v)) text = py::str(value).cast<std::string>();  // Decimal
                 else return *problem = repr_of(value) + " is not a number", false;
@@ -283,20 +304,38 @@ private:
 
     // Text in the table's code page, checked to hold no control character
     // (readers take one for the end of a value) and to fit the field.
-    bool text_value(const hyltool::FieldDef& f, const std::string& utf8, std::string* stored, std::string* problem) const {
-        char32_t missing = 0;
-        if (!codec_.encode(utf8, *stored, &missing)) {
-            *problem = missing == 0xFFFFFFFF ? quoted(utf8) + " is not text that can be written"
-                                             : code_point(missing) + " in " + quoted(utf8) + " has no place in " + code_page_;
-            return false;
+    bool text_value(const hyltool::FieldDef& f, py::handle text, std::string* stored, std::string* problem) const {
+        char32_t bad = 0;
+        bool missing = false;
+        if (!to_byte_.empty()) {
+            // A single-byte code page: a character a byte, looked up.
+            const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr());
+            const int kind = PyUnicode_KIND(text.ptr());
+            const void* data = PyUnicode_DATA(text.ptr());
+            stored->resize(static_cast<std::size_t>(n));
+            for (Py_ssize_t i = 0; i < n && !bad; ++i) {
+                const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+                const int b = c < to_byte_.size() ? to_byte_[c] : -1;
+                if (c < 0x20 || c == 0x7F || b < 0) bad = c, missing = c >= 0x20 && c != 0x7F;
+                (*stored)[static_cast<std::size_t>(i)] = static_cast<char>(b);
+            }
+        } else {
+            const std::string utf8 = text.cast<std::string>();
+            if (!codec_.encode(utf8, *stored, &bad)) missing = true;
+            std::size_t i = 0;
+            for (char32_t c = 0; !missing && i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
+                if (c < 0x20 || c == 0x7F) bad = c;
         }
-        std::size_t i = 0;
-        for (char32_t c = 0; i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
-            if (c < 0x20 || c == 0x7F) return *problem = quoted(utf8) + " holds a control character (" + code_point(c) + ")", false;
-        if (stored->size() <= static_cast<std::size_t>(f.length)) return true;
-        *problem = quoted(utf8) + " has " + std::to_string(stored->size()) + (codec_.multibyte() ? " bytes" : " characters") +
-                   "; C(" + std::to_string(f.length) + ") holds " + std::to_string(f.length);
-        return false;
+        if (missing)
+            *problem = bad == 0xFFFFFFFF ? quoted(text.cast<std::string>()) + " is not text that can be written"
+                                         : code_point(bad) + " in " + quoted(text.cast<std::string>()) + " has no place in " + code_page_;
+        else if (bad)
+            *problem = quoted(text.cast<std::string>()) + " holds a control character (" + code_point(bad) + ")";
+        else if (stored->size() > static_cast<std::size_t>(f.length))
+            *problem = quoted(text.cast<std::string>()) + " has " + std::to_string(stored->size()) +
+                       (to_byte_.empty() ? " bytes" : " characters") + "; C(" + std::to_string(f.length) + ") holds " +
+                       std::to_string(f.length);
+        return problem->empty();
     }
 
     // Appends the N records of RECORDS, each as the library appends one.
@@ -327,16 +366,17 @@ private:
     int32_t record_length_ = 0;
     hyl::TextCodec codec_;
     std::string code_page_;
+    std::vector<int16_t> to_byte_;  // a single-byte code page's byte of each character, -1 for none
     std::vector<Target> targets_;
 };
 
 // The definitions of a new table, checked as import checks its header row.
 std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::iterable fields) {
-    Problems problems(name);
+    Problems problems(name, "fields");
     std::vector<hyltool::FieldDef> defs;
     int64_t record_length = 1;
     for (py::handle spec : fields) {
-        const std::string where = "fields[" + std::to_string(defs.size()) + "]";
+        const auto where = static_cast<int64_t>(defs.size());
         defs.emplace_back();
         const py::tuple t = py::tuple(py::reinterpret_borrow<py::object>(spec));
         std::string problem;
@@ -362,11 +402,11 @@ std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::
         if (!problem.empty()) problems.add(where, "", problem);
         record_length += defs.back().length;
     }
-    if (defs.empty()) problems.add("", "", "a table needs at least one field");
+    if (defs.empty()) problems.add(-1, "", "a table needs at least one field");
     if (defs.size() > static_cast<std::size_t>(hyl::kDbfMaxFields))
-        problems.add("", "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
+        problems.add(-1, "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
     if (record_length > hyl::kDbfMaxRecordLength)
-        problems.add("", "", "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
+        problems.add(-1, "", "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
     if (!problems.empty()) problems.raise_all(name + " was not made");
     return defs;
 }
