@@ -55,6 +55,13 @@ class NotATable(Error):
 
 _core._errors(Error, TableInUse, NotATable)
 
+try:  # the project's one version number, as the installed package carries it
+    from importlib.metadata import version as _version
+
+    __version__ = _version("hyl")
+except Exception:  # run from the source tree, not installed
+    __version__ = "unknown"
+
 
 class Field(NamedTuple):
     """A field of a table: its name, its type letter, its length and decimals."""

@@ -97,3 +97,10 @@ def test_the_readme_session_runs_as_shown(tmp_path, monkeypatch):
     shutil.copytree(SAMPLES, tmp_path / "samples")
     monkeypatch.chdir(tmp_path)
     exec(compile(session, "README.md", "exec"), {})
+
+
+def test_the_package_carries_the_one_version():
+    if hyl.__version__ == "unknown":
+        pytest.skip("run from the source tree: no installed version")
+    cmake = open(os.path.join(REPO, "CMakeLists.txt"), encoding="utf-8").read()
+    assert hyl.__version__ == re.search(r"project\(hyl VERSION ([0-9.]+)", cmake).group(1)
