@@ -102,7 +102,7 @@ class Table:
 
     def __getitem__(self, index: int) -> Record:
         """Record INDEX (counting from 0, deleted or not) as a dict."""
-        return self._reader.record(index, False)
+        return self._reader.record(index)
 
     def __iter__(self) -> Iterator[Record]:
         """Each record that is not deleted, as a dict in field order."""

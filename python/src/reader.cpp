@@ -8,6 +8,8 @@
 #include <pybind11/pybind11.h>
 
 #include <charconv>
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -68,20 +70,21 @@ std::string python_codec(int codepage) {
 // byte, without UTF-8 on the way; texts met again (columns of names and
 // kinds repeat) given as the str already made, which costs neither the time
 // nor the memory of another.
+// The characters of a single-byte code page's 256 bytes.
+using Characters = std::array<char32_t, 256>;
+
 class TextMaker {
 public:
-    explicit TextMaker(const hyl::TextCodec& codec) : single_byte_(hylpy::single_byte(codec)) {
-        bool valid = false;
-        for (int b = 0; single_byte_ && b < 256; ++b) points_[b] = character_of(codec, static_cast<uint8_t>(b), &valid);
-    }
+    // CHARACTERS is the table's code page (it outlives the maker); SLOTS how
+    // many texts are kept.
+    TextMaker(const Characters& characters, std::size_t slots) : points_(characters), slots_(slots) {}
     TextMaker(const TextMaker&) = delete;
     TextMaker& operator=(const TextMaker&) = delete;
-    bool single_byte() const { return single_byte_; }
 
     // A new reference to the str of BYTES.
     PyObject* make(std::string_view bytes) {
         const uint64_t hash = std::hash<std::string_view>{}(bytes);
-        Slot& slot = slots_[hash % kSlots];
+        Slot& slot = slots_[hash % slots_.size()];
         if (!slot.text || slot.hash != hash || slot.bytes != bytes) {
             PyObject* text = decode(bytes);
             if (!text) return nullptr;
@@ -116,25 +119,23 @@ private:
         for (Py_ssize_t i = 0; i < n; ++i) out[i] = static_cast<Unit>(points_[in[i]]);
     }
 
-    static constexpr std::size_t kSlots = 1024;
     struct Slot {
         uint64_t hash = 0;
         std::string bytes;
         PyObject* text = nullptr;
     };
-    bool single_byte_;
-    char32_t points_[256] = {};
-    std::vector<Slot> slots_ = std::vector<Slot>(kSlots);
+    const Characters& points_;
+    std::vector<Slot> slots_;
 };
 
 // Dates met again given as the date already made.
 class DateMaker {
 public:
-    DateMaker() = default;
+    explicit DateMaker(std::size_t slots) : slots_(slots) {}
     DateMaker(const DateMaker&) = delete;
     DateMaker& operator=(const DateMaker&) = delete;
     PyObject* make(int64_t days) {
-        Slot& slot = slots_[static_cast<uint64_t>(days) % kSlots];
+        Slot& slot = slots_[static_cast<uint64_t>(days) % slots_.size()];
         if (!slot.date || slot.days != days) {
             PyObject* date = new_date(days);
             if (!date) return nullptr;
@@ -149,12 +150,11 @@ public:
     }
 
 private:
-    static constexpr std::size_t kSlots = 1024;
     struct Slot {
         int64_t days = 0;
         PyObject* date = nullptr;
     };
-    std::vector<Slot> slots_ = std::vector<Slot>(kSlots);
+    std::vector<Slot> slots_;
 };
 
 // How the values of one field become Python objects, for one pass over a
@@ -170,14 +170,16 @@ struct Pass {
 
 class FieldMaker {
 public:
-    FieldMaker(const hyl::Table& table, int32_t field)
-        : field_(field), f_(table.fields()[static_cast<std::size_t>(field)]), texts_(table.codec()) {
+    // CHARACTERS: the code page's, or null when it is not single-byte.
+    FieldMaker(const hyl::Table& table, int32_t field, const Characters* characters, std::size_t slots)
+        : field_(field), f_(table.fields()[static_cast<std::size_t>(field)]),
+          texts_(characters ? *characters : kNoCharacters, slots), dates_(slots) {
         // Plain C, N and D fields (no Visual FoxPro null flag) are read here
         // from their bytes, cut as the reader cuts them (tables/table.cpp):
         // up to a NUL, trailing blanks and control bytes dropped.  Whatever
         // does not read plainly goes to the reader.
         if (f_.null_bit < 0 && f_.offset >= 1) {
-            if (f_.type == 'C' && texts_.single_byte()) way_ = Way::kText;
+            if (f_.type == 'C' && characters) way_ = Way::kText;
             if (f_.type == 'N' || f_.type == 'F') way_ = Way::kNumber;
             if (f_.type == 'D') way_ = Way::kDate;
         }
@@ -204,6 +206,7 @@ public:
 
 private:
     enum class Way { kReader, kText, kNumber, kDate };
+    static inline const Characters kNoCharacters{};
     // What the plain readings answer for a value they leave to the reader.
     static inline char kUnreadTag = 0;
     static inline PyObject* const kUnread = reinterpret_cast<PyObject*>(&kUnreadTag);
@@ -429,6 +432,10 @@ public:
         if (status != hyl::TableStatus::kOpened) raise(failure_of(status), name + ": " + table_.error());
         open_ = true;
         count_ = table_.record_count();
+        single_byte_ = single_byte(table_.codec());
+        bool valid = false;
+        for (int b = 0; single_byte_ && b < 256; ++b)
+            characters_[static_cast<std::size_t>(b)] = character_of(table_.codec(), static_cast<uint8_t>(b), &valid);
         for (int32_t f = 0; f < table_.field_count(); ++f) {
             const hyl::TableField& field = table_.fields()[static_cast<std::size_t>(f)];
             if (field.hidden) continue;
@@ -473,8 +480,11 @@ public:
     Pass pass(bool flag) const {
         Pass out;
         py::dict shape;
+        // Texts and dates kept for a column: as many as a table of a
+        // thousand records can hold, at most, a handful for a small one.
+        const auto slots = static_cast<std::size_t>(std::clamp<int64_t>(count_, 16, 1024));
         for (std::size_t i = 0; i < shown_.size(); ++i) {
-            out.fields.push_back(std::make_unique<FieldMaker>(table_, shown_[i]));
+            out.fields.push_back(std::make_unique<FieldMaker>(table_, shown_[i], single_byte_ ? &characters_ : nullptr, slots));
             shape[keys_[i]] = py::none();
         }
         if (flag) shape["_deleted"] = py::none();
@@ -534,12 +544,14 @@ public:
         return i;
     }
 
-    py::object record(int64_t i, bool with_flag) {
+    py::object record(int64_t i) {
         i = index(i);
+        // One pass serves every record asked for by number: made once, it is
+        // used with the mutex held.
+        if (!single_) single_ = std::make_unique<Pass>(pass(false));
         py::object out;
-        Pass once = pass(with_flag);
         each(i, i + 1, [&](const hyl::TableBatch& batch) {
-            out = py::reinterpret_steal<py::object>(record_of(batch, 0, true, with_flag, once));
+            out = py::reinterpret_steal<py::object>(record_of(batch, 0, true, false, *single_));
         });
         return out;
     }
@@ -596,6 +608,9 @@ private:
     std::vector<int32_t> shown_;    // the fields handed out: all but _NullFlags
     std::vector<py::object> keys_;  // their names
     Value value_;                   // used with the mutex held
+    std::unique_ptr<Pass> single_;  // for records asked for by number
+    bool single_byte_ = false;      // the code page has a byte a character,
+    Characters characters_{};       // these
 };
 
 // Iterating a table: records read a few thousand at a time.
