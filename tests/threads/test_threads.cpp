@@ -236,9 +236,8 @@ namespace {
 // Why an open failed is the failing thread's to read: another thread's
 // open that succeeds in between must not turn a sharing violation, which
 // the busy-file wait retries, into some other failure.
-TEST(ThreadsPlatform, AThreadKeepsWhyItsOwnOpenFailed) {
-    hyltest::TempDir dir;
-    const std::string held = dir.path("held.dbf"), free = dir.path("free.dbf");
+TEST_F(Threads, AThreadKeepsWhyItsOwnOpenFailed) {
+    const std::string held = dir_.path("held.dbf"), free = dir_.path("free.dbf");
     hyltest::write_file(held, {1, 2, 3});
     hyltest::write_file(free, {1, 2, 3});
     const hyl::PlatformOps& ops = hyl::native_platform();
