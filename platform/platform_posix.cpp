@@ -34,7 +34,10 @@
 namespace hyl {
 namespace {
 
-int32_t g_last_error = 0;
+// Each thread's own, as Windows keeps the last error: a thread that failed
+// to open a table must learn why (a sharing violation, to be retried) even
+// when another thread's open succeeded meanwhile.
+thread_local int32_t g_last_error = 0;
 
 // Marker bytes of the share-mode emulation.
 constexpr off_t kMarkerBase = 0x7FFFFFFF00000000LL;

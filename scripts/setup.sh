@@ -6,9 +6,12 @@
 #                             enough for the library and tool
 #   scripts/setup.sh all      also GoogleTest, Google Benchmark, mingw-w64
 #                             (32- and 64-bit), Wine (32- and 64-bit), the
-#                             peer dBASE tools, the locale,
-#                             and what the package checks use (dpkg-dev and
-#                             file for cpack -G DEB, unzip, python3)
+#                             peer dBASE tools, the locale, what the package
+#                             checks use (dpkg-dev and file for cpack -G DEB,
+#                             unzip, python3), and what the Python package
+#                             builds and is tested with (venv, headers,
+#                             setuptools, pybind11, pytest, pandas, GDAL's
+#                             bindings)
 set -euo pipefail
 level=${1:-all}
 
@@ -18,7 +21,9 @@ packages=(cmake g++ make libcli11-dev nlohmann-json3-dev)
 if [ "$level" = all ]; then
     packages+=(googletest libgtest-dev libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
                locales tzdata shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
-               clang libclang-rt-14-dev dpkg-dev file unzip python3)
+               clang libclang-rt-14-dev dpkg-dev file unzip python3
+               python3-venv python3-dev python3-setuptools pybind11-dev python3-pybind11 python3-pytest
+               python3-numpy python3-pandas python3-gdal)
 fi
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the native GoogleTest suite with the tool, install and Debian
 # package checks, the interoperability checks with other dBASE readers and
-# writers, then the Windows packages and the DLL under Wine, 32-bit and
-# 64-bit.
+# writers, the Python package, then the Windows packages and the DLL under
+# Wine, 32-bit and 64-bit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh all
@@ -15,6 +15,14 @@ ctest --preset native -j"$jobs"
 
 echo "== interoperability with other dBASE tools"
 bash tests/interop/run.sh build/native
+
+echo "== the Python package: installed as the README says, then its tests"
+# A fresh build each time: setuptools does not see a changed header.
+rm -rf build/python-venv python/build
+/usr/bin/python3 -m venv --system-site-packages build/python-venv
+PIP_DISABLE_PIP_VERSION_CHECK=1 build/python-venv/bin/pip install -q --no-build-isolation ./python
+HYL_TOOL="$PWD/build/native/tools/hyl" HYL_NATIVE_LIB="$PWD/build/native/libhyl.so" \
+    build/python-venv/bin/python -m pytest -q -p no:cacheprovider python/tests
 
 echo "== the native suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null

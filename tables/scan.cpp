@@ -51,6 +51,11 @@ DbfScanStatus DbfScan::open(const char* path, bool for_update) {
         close();
         return DbfScanStatus::kUnreadable;
     }
+    // Another program may be appending: it writes each record before the
+    // count that includes it, so the length taken after the header was read
+    // holds every record that header counts.  Taken before, the last of
+    // them could lie past the snapshot's end and read as zeros.
+    file_length_ = std::max(file_length_, platform().file_length(handle_));
     if (header_length() < 32) {
         close();
         return DbfScanStatus::kNotATable;

@@ -263,6 +263,7 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
         out.kind = ValueKind::kString;
         return codec_.append_utf8(out.text, raw) ? ValueProblem::kBadText : ValueProblem::kNone;
     };
+    // The N, D and L cases hold the stored text already: it is given once.
     auto as_stored = [&](std::string_view raw, ValueProblem problem) {
         out.text.clear();
         text(raw);

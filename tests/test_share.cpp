@@ -14,7 +14,9 @@
 #include "hyl.h"
 #include "lowlevel/lv.h"
 #include "platform/platform.h"
+#include "tables/scan.h"
 #include "tests/dbf_builder.h"
+#include "tests/dbf_bytes.h"
 #include "tests/fake_platform.h"
 #include "tests/fuzz/memory_platform.h"
 
@@ -230,4 +232,39 @@ TEST(ShareModes, MemoryFilesAnswerAsRealFiles) {
     const std::vector<int64_t> real_results = run(real, &real_bytes);
     EXPECT_EQ(run(memory, &memory_bytes), real_results);
     EXPECT_EQ(memory_bytes, real_bytes);
+}
+
+// A reader that opens a table while another program appends to it: the
+// appender writes each record before the count that includes it, so every
+// record the snapshot's header counts lies within the snapshot's length.
+TEST(ShareModes, ASnapshotTakenDuringAnAppendHoldsEveryRecordItCounts) {
+    hyltest::TempDir dir;
+    const std::string path = dir.path("live.dbf");
+    const std::vector<hyltest::FieldSpec> fields = {{"NAME", 'C', 5}};
+    std::vector<uint8_t> bytes = hyltest::dbf_bytes(fields, {{"a"}, {"b"}});
+    hyltest::write_file(path, bytes);
+    hyltest::FakePlatform fake;
+    bool appended = false;
+    // The append lands between the snapshot's first look at the file and
+    // its read of the header.
+    fake.read_at = [&](int32_t h, int64_t position, void* dst, uint32_t n) {
+        if (!appended && position == 0) {
+            appended = true;
+            const int32_t writer = native_platform().file_open(path.c_str(), kOfReadWrite | kOfShareDenyNone);
+            const uint8_t record[] = {' ', 'c', ' ', ' ', ' ', ' '}, count[] = {3, 0, 0, 0};
+            native_platform().file_write_at(writer, static_cast<int64_t>(bytes.size()), record, sizeof record);
+            native_platform().file_write_at(writer, 4, count, sizeof count);
+            native_platform().file_close(writer);
+        }
+        return native_platform().file_read_at(h, position, dst, n);
+    };
+    DbfScan scan;
+    ASSERT_EQ(scan.open(path.c_str(), false), DbfScanStatus::kOpened);
+    ASSERT_EQ(scan.record_count(), 3);
+    std::string last;
+    scan.for_each_block(2, 3, [&](int64_t, int64_t, const uint8_t* record) {
+        last.assign(reinterpret_cast<const char*>(record), 6);
+        return true;
+    });
+    EXPECT_EQ(last, " c    ");
 }

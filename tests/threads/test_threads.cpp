@@ -230,3 +230,34 @@ TEST_F(Threads, ACallFromInsideAMessageBoxGoesThrough) {
 }
 
 }  // namespace
+
+namespace {
+
+// Why an open failed is the failing thread's to read: another thread's
+// open that succeeds in between must not turn a sharing violation, which
+// the busy-file wait retries, into some other failure.
+TEST_F(Threads, AThreadKeepsWhyItsOwnOpenFailed) {
+    const std::string held = dir_.path("held.dbf"), free = dir_.path("free.dbf");
+    hyltest::write_file(held, {1, 2, 3});
+    hyltest::write_file(free, {1, 2, 3});
+    const hyl::PlatformOps& ops = hyl::native_platform();
+    const int32_t holder = ops.file_open(held.c_str(), hyl::kOfReadWrite | hyl::kOfShareExclusive);
+    ASSERT_NE(holder, -1);
+
+    std::promise<void> failed, other_opened;
+    std::future<void> failed_done = failed.get_future(), other_done = other_opened.get_future();
+    std::thread other([&] {
+        failed_done.wait();
+        const int32_t h = ops.file_open(free.c_str(), hyl::kOfRead | hyl::kOfShareDenyNone);
+        if (h != -1) ops.file_close(h);
+        other_opened.set_value();
+    });
+    EXPECT_EQ(ops.file_open(held.c_str(), hyl::kOfRead | hyl::kOfShareDenyNone), -1);
+    failed.set_value();
+    other_done.wait();
+    EXPECT_EQ(ops.last_error(), hyl::kErrorSharingViolation);
+    other.join();
+    ops.file_close(holder);
+}
+
+}  // namespace

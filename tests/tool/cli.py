@@ -161,6 +161,18 @@ for what, args, want_exit, want in ENCODINGS:
     if got.returncode != want_exit or want not in said:
         failures.append(f"{what}: hyl {' '.join(args)}: exit {got.returncode}, expected {want_exit} and {want!r}:\n{said}")
 
+# A value that does not read as its type is shown once, as it is stored.
+with open(os.path.join(work, "typed.csv"), "w") as f:
+    f.write("QTY:N:5,WHEN:D:8\n1,20240301\n")
+run("import", "typed.dbf", "typed.csv", check=True)
+typed = open(os.path.join(work, "typed.dbf"), "rb").read().replace(b"    120240301", b"  1x220230229")
+with open(os.path.join(work, "typed.dbf"), "wb") as f:
+    f.write(typed)
+for option, want in [("--json", '{"QTY":"1x2","WHEN":"20230229"}\n'), ("--csv", "QTY,WHEN\n1x2,20230229\n")]:
+    got = run("dump", "typed.dbf", option).stdout.decode()
+    if got != want:
+        failures.append(f"dump {option} of values that are not their type: {got!r}, expected {want!r}")
+
 # Help, version and usage errors.
 USAGE = [
     (["--help"], 0, "stdout", "Usage:"),

@@ -1,0 +1,362 @@
+"""hyl for Python: dBASE tables as rows and DataFrames, safe appends, check
+and repair, the monthly plan and the date rules of the hyl library.
+
+The package carries the same core as libhyl.so, hyl.dll and the hyl tool:
+
+- ``open(path)`` reads a table whole, as ``hyl dump`` does (any code page,
+  memo files, the FoxPro types): records as dicts or tuples, or a DataFrame.
+- ``create(path, fields)`` and ``append(path)`` write dBASE III tables in
+  code page 866 as ``hyl import`` and ``hyl append`` do: every value is
+  checked before anything is written, and each record's count is on disk
+  as soon as it is appended, so a crash loses no record ``write`` returned
+  from.
+- ``check(path)`` and ``repair(path)`` find and mend damage.
+- ``plan(...)`` and ``plan_chart(...)`` search the monthly plan;
+  ``to_local``, ``to_gmt`` and ``from_epoch`` convert dates by the zone of
+  ``TZ``.
+
+Nothing is ever shown: what the library would show (a message box, the
+busy-file line) becomes the text of the exception the call raises.
+"""
+
+from __future__ import annotations
+
+import datetime as _dt
+import os
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
+
+from . import _core
+
+if TYPE_CHECKING:
+    import pandas
+
+__all__ = [
+    "Error", "TableInUse", "NotATable", "Field", "Table", "Writer", "Finding", "Report", "Repair", "PlanEntry",
+    "open", "create", "append", "check", "repair", "plan", "plan_chart", "to_local", "to_gmt", "from_epoch",
+]
+
+Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+Record = Dict[str, Any]
+
+
+class Error(Exception):
+    """The base of hyl's own exceptions: a table that cannot be read or
+    written; the text is what the library would have shown."""
+
+
+class TableInUse(Error, OSError):
+    """Another program holds the table (after the library's retries, about
+    two seconds)."""
+
+
+class NotATable(Error):
+    """The file is no dBASE table (or one of a layout hyl does not read)."""
+
+
+_core._errors(Error, TableInUse, NotATable)
+
+try:  # the project's one version number, as the installed package carries it
+    from importlib.metadata import version as _version
+
+    __version__ = _version("hyl")
+except Exception:  # run from the source tree, not installed
+    __version__ = "unknown"
+
+
+class Field(NamedTuple):
+    """A field of a table: its name, its type letter, its length and decimals."""
+
+    name: str
+    type: str
+    length: int
+    decimals: int = 0
+
+
+def _paths(path: Path) -> Tuple[bytes, str]:
+    """The path as the library takes it, and as messages name it."""
+    path = os.fspath(path)
+    return os.fsencode(path), os.fsdecode(path)
+
+
+class Table:
+    """A table open for reading, as one snapshot of the file as it was when
+    opened (``hyl.open``).
+
+    Values: C text as str (trailing blanks cut), N and F as int when the
+    text has no point and float otherwise, D as datetime.date, L as bool,
+    memo text as str; blank values, '?' and binary memos as None.  A value
+    that does not read as its type comes as the text stored.
+    """
+
+    def __init__(self, path: Path, encoding: Optional[str] = None) -> None:
+        raw, self.path = _paths(path)
+        self._reader = _core.Reader(raw, self.path, encoding or "")
+        #: The fields in order (the system field _NullFlags left out).
+        self.fields: List[Field] = [Field(*f) for f in self._reader.fields()]
+        #: The code page of the table's text, as Python names it ('cp866').
+        self.encoding: str = self._reader.encoding()
+
+    def __len__(self) -> int:
+        """The records the header counts, deleted ones included."""
+        return len(self._reader)
+
+    def __getitem__(self, index: int) -> Record:
+        """Record INDEX (counting from 0, deleted or not) as a dict."""
+        return self._reader.record(index)
+
+    def __iter__(self) -> Iterator[Record]:
+        """Each record that is not deleted, as a dict in field order."""
+        return self._reader.iter(True, False)
+
+    def records(self, deleted: bool = False) -> List[Record]:
+        """Every record as a dict; with DELETED the deleted ones too, and
+        each dict then says whether its record is deleted in '_deleted'."""
+        return self._reader.all(True, deleted)
+
+    def rows(self, deleted: bool = False) -> List[Tuple[Any, ...]]:
+        """Every record as a tuple in field order: the fast way.  With
+        DELETED the deleted ones too, each tuple ending in its deletion flag."""
+        return self._reader.all(False, deleted)
+
+    def to_pandas(self) -> "pandas.DataFrame":
+        """The records that are not deleted as a DataFrame, a column a field:
+        Int64 where every number is whole, float64, boolean, datetime64[ns]
+        for dates, and objects for text (and for any column with a value
+        that does not read as its type)."""
+        import pandas as pd
+
+        columns = self._reader.columns()
+        data = {}
+        for i, (_, dtype, values, mask) in enumerate(columns):
+            if dtype == "Int64":
+                data[i] = pd.arrays.IntegerArray(values, mask)
+            elif dtype == "boolean":
+                data[i] = pd.arrays.BooleanArray(values, mask)
+            elif dtype == "datetime64[ns]":
+                data[i] = values.view("datetime64[ns]")
+            else:
+                data[i] = values
+        frame = pd.DataFrame(data, copy=False)
+        frame.columns = [c[0] for c in columns]
+        return frame
+
+    def close(self) -> None:
+        """Lets the file go; the table can no longer be read."""
+        self._reader.close()
+
+    def __enter__(self) -> "Table":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<hyl.Table {self.path!r}: {len(self)} records, {len(self.fields)} fields>"
+
+
+def open(path: Path, encoding: Optional[str] = None) -> Table:
+    """Opens a table for reading: the whole-table reader of ``hyl dump`` and
+    ``hyl check``.  ENCODING names its code page ('cp1251', 'UTF-8') when
+    neither a .cpg file nor the language byte says it.
+
+    FileNotFoundError, TableInUse, NotATable, LookupError for an unknown
+    encoding."""
+    return Table(path, encoding)
+
+
+class Writer:
+    """A table open for appending (``hyl.append``), held as an append holds
+    it: others may read it, no other program or writer may write it."""
+
+    def __init__(self, path: Path, encoding: Optional[str] = None) -> None:
+        raw, self.path = _paths(path)
+        self._writer = _core.Writer(raw, self.path, encoding or "")
+        self.fields: List[Field] = [Field(*f) for f in self._writer.fields()]
+
+    def __len__(self) -> int:
+        """The records the table counts now."""
+        return len(self._writer)
+
+    def write(self, record: Union[Mapping[str, Any], Sequence[Any]]) -> None:
+        """Appends one record: a mapping of field names (any letter case) to
+        values, or a sequence of values in field order; fields left out stay
+        blank.  C takes str, N and F int, float (to fifteen significant
+        digits), Decimal or str, D a date, L a bool; None leaves a field blank.
+
+        When this returns the record and the count that includes it are on
+        disk.  ValueError naming the field when a value does not fit (too
+        long, not a number, not a date, a character the code page lacks);
+        then nothing is written."""
+        self._writer.write(record)
+
+    def write_many(self, rows: Iterable[Union[Mapping[str, Any], Sequence[Any]]]) -> int:
+        """Appends every row, each as ``write`` does, and returns how many.
+        Every row is checked first: ValueError naming each bad row and field,
+        and then nothing is written."""
+        return self._writer.write_many(rows)
+
+    def close(self) -> None:
+        """Writes the header back and lets the table go."""
+        self._writer.close()
+
+    def __enter__(self) -> "Writer":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<hyl.Writer {self.path!r}: {len(self)} records>"
+
+
+def create(path: Path, fields: Iterable[Union[Field, Tuple[Any, ...]]]) -> None:
+    """Creates a dBASE III table in code page 866 (an existing file is
+    replaced) with FIELDS: (NAME, TYPE, LENGTH, DECIMALS) each, LENGTH
+    optional for D (8) and L (1), DECIMALS for every type.  Names and
+    lengths are checked as ``hyl import`` checks them: ValueError, and then
+    no table is made."""
+    raw, name = _paths(path)
+    _core.create(raw, name, [tuple(f) for f in fields])
+
+
+def append(path: Path, encoding: Optional[str] = None) -> Writer:
+    """Opens a table for appending (FileNotFoundError, TableInUse after the
+    library's retries, NotATable); use it in a with statement."""
+    return Writer(path, encoding)
+
+
+class Finding(NamedTuple):
+    """One kind of damage: a stable CODE for scripts ('records-beyond-count'),
+    the MESSAGE in plain words, the RECORD and FIELD it concerns (counting
+    from 0, or None), how many values, records or bytes (COUNT), the first
+    EXAMPLES as (record, value) pairs, and whether repair mends it."""
+
+    code: str
+    message: str
+    record: Optional[int]
+    field: Optional[int]
+    count: int
+    examples: List[Tuple[int, str]]
+    repair_mends: bool
+
+
+class Report(NamedTuple):
+    """What ``check`` found: SOUND when nothing; the records the header
+    counts, the fields, each finding, the code page the text was read in,
+    and the memo file read (or None)."""
+
+    sound: bool
+    records: int
+    fields: int
+    findings: List[Finding]
+    code_page: str
+    memo_file: Optional[str]
+
+
+class Repair(NamedTuple):
+    """What ``repair`` did: the OUTCOME ('sound': nothing needed mending,
+    'mended', 'damage remains': damage repair does not mend is left), the
+    ACTIONS in plain words (with DRY_RUN, what it would do), the BACKUP
+    made (or None), and the check made AFTER (with DRY_RUN: what is left)."""
+
+    outcome: str
+    actions: List[str]
+    backup: Optional[str]
+    after: Report
+
+
+def _report(r: Dict[str, Any]) -> Report:
+    memo = r["memo_file"]
+    return Report(r["sound"], r["records"], r["fields"], [Finding(*f) for f in r["findings"]], r["code_page"],
+                  None if memo is None else os.fsdecode(memo))
+
+
+def check(path: Path, encoding: Optional[str] = None) -> Report:
+    """Reads a table whole and reports its damage, as ``hyl check`` does:
+    the header, where the records end against the count, every value.
+    FileNotFoundError, TableInUse, NotATable when it cannot be checked."""
+    raw, name = _paths(path)
+    return _report(_core.check(raw, name, encoding or ""))
+
+
+def repair(path: Path, dry_run: bool = False, backup: bool = True, encoding: Optional[str] = None) -> Repair:
+    """Mends what needs no guessing, as ``hyl repair`` does: only the
+    header's record count and the end of the file, after a byte-for-byte
+    copy to PATH.bak (unless BACKUP is false; an existing backup is never
+    overwritten).  The table is held as an append holds it, so one another
+    program writes is refused (TableInUse)."""
+    raw, name = _paths(path)
+    r = _core.repair(raw, name, dry_run, backup, encoding or "")
+    return Repair(r["outcome"], r["actions"], None if r["backup"] is None else os.fsdecode(r["backup"]),
+                  _report(r["after"]))
+
+
+class PlanEntry(NamedTuple):
+    """An entry of the monthly plan: its record number, object and
+    equipment, the midnight that begins its period and the one that ends
+    it (local time)."""
+
+    record: int
+    object: str
+    equipment: str
+    first_day: _dt.datetime
+    day_after_last: _dt.datetime
+
+
+Moment = Union[_dt.date, _dt.datetime]
+
+
+def _plan_drive(root: Optional[Path], drive: Optional[str]) -> Tuple[str, bytes]:
+    """The plan's drive letter and the folder it stands for; the plan file
+    is looked for first, so that a wrong folder fails at once rather than
+    after the library's twenty seconds of load attempts."""
+    letter = "X"
+    if drive:
+        if not (drive[0].isascii() and drive[0].isalpha()) or drive[1:] not in ("", ":"):
+            raise ValueError(f"{drive!r} is not a drive letter")
+        letter = drive[0].upper()
+    if root is None:
+        root = os.environ.get(f"HYL_DRIVE_{letter}")
+        if not root:
+            raise FileNotFoundError(f"no plan: give root= or set HYL_DRIVE_{letter}")
+    root = os.fsdecode(os.fspath(root))
+    plan_file = os.path.join(root, "QUV", "HYL_CE", "zmec.dbf")
+    if not os.path.isfile(plan_file):
+        raise FileNotFoundError(f"no plan at {plan_file}")
+    return letter, os.fsencode(root)
+
+
+def plan(object: str, equipment: str, start: Moment, end: Moment, root: Optional[Path] = None,
+         drive: Optional[str] = None) -> List[PlanEntry]:
+    """The entries of the monthly plan whose object and equipment begin with
+    OBJECT and EQUIPMENT (without regard to case; '' matches every one) and
+    whose period meets START .. END (local time), as ``hyl plan`` walks them.
+
+    The plan lives at X:\\QUV\\HYL_CE\\zmec.dbf: DRIVE changes the letter,
+    and ROOT names the folder the drive stands for (else HYL_DRIVE_X)."""
+    letter, folder = _plan_drive(root, drive)
+    return [PlanEntry(*e) for e in _core.plan(object, equipment, start, end, letter, folder)]
+
+
+def plan_chart(object: str, equipment: str, start: Moment, end: Moment, root: Optional[Path] = None,
+               drive: Optional[str] = None) -> str:
+    """The entries ``plan`` finds drawn as a timeline from START to END: the
+    SVG document ``hyl plan --chart`` writes."""
+    letter, folder = _plan_drive(root, drive)
+    return _core.plan_chart(object, equipment, start, end, letter, folder)
+
+
+def to_local(gmt: Moment) -> _dt.datetime:
+    """A GMT wall-clock time (naive) in local time, by the zone's rules for
+    that date (TZ; call time.tzset() after changing it)."""
+    return _core.to_local(gmt)
+
+
+def to_gmt(local: Moment) -> _dt.datetime:
+    """A local wall-clock time (naive) in GMT."""
+    return _core.to_gmt(local)
+
+
+def from_epoch(seconds: float) -> _dt.datetime:
+    """Seconds since 1970-01-01 00:00 UTC as local time (whole seconds)."""
+    return _core.from_epoch(seconds)

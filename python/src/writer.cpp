@@ -1,0 +1,462 @@
+// Creating tables and appending to them.  Each writer has a table of its
+// own (never the exports' one current table), held as an append holds it:
+// others may read it, none may write it.  Every value is checked as the
+// tool's import and append check theirs (tools/table_input.h) before
+// anything is written, and each record is appended as the library appends
+// one: the record, then the count on disk.
+#include <pybind11/pybind11.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "dbf/dbf.h"
+#include "lowlevel/lv.h"
+#include "platform/codepage.h"
+#include "platform/threads.h"
+#include "python/src/package.h"
+#include "tables/table.h"
+#include "tools/table_input.h"
+
+namespace hylpy {
+namespace {
+
+constexpr std::size_t kProblemsShown = 20;
+
+// The problems found, a line each: "stock.dbf: rows[3], field QTY: what is
+// wrong"; ITEM is the index in the rows of write_many or the fields of
+// create, -1 for none.
+class Problems {
+public:
+    Problems(std::string table, std::string items) : table_(std::move(table)), items_(std::move(items)) {}
+    void add(int64_t item, const std::string& field, const std::string& what) {
+        std::string line = table_ + ": ";
+        if (item >= 0) line += items_ + "[" + std::to_string(item) + "]" + (field.empty() ? ": " : ", ");
+        if (!field.empty()) line += field + ": ";
+        lines_.push_back(line + what);
+    }
+    bool empty() const { return lines_.empty(); }
+    // ValueError with the first problems, how many there were and what became of the table.
+    [[noreturn]] void raise_all(const std::string& outcome) const {
+        std::string text;
+        for (std::size_t i = 0; i < lines_.size() && i < kProblemsShown; ++i) text += lines_[i] + "\n";
+        if (lines_.size() > kProblemsShown) text += "... and " + std::to_string(lines_.size() - kProblemsShown) + " more\n";
+        text += std::to_string(lines_.size()) + (lines_.size() == 1 ? " problem" : " problems") + "; nothing written: " + outcome;
+        raise(Failure::kValue, text);
+    }
+
+private:
+    std::string table_, items_;
+    std::vector<std::string> lines_;
+};
+
+std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+// A value as a message quotes it: long ones shortened.
+std::string quoted(const std::string& utf8) {
+    std::size_t i = 0, chars = 0;
+    char32_t c = 0;
+    while (i < utf8.size() && chars < 40 && hyl::Utf8_Next(utf8, &i, &c)) ++chars;
+    return "'" + (i < utf8.size() ? utf8.substr(0, i) + "..." : utf8) + "'";
+}
+
+std::string code_point(char32_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
+    return text;
+}
+
+// A float as a number field stores it: to the fifteen significant digits a
+// double holds (so that 0.1 + 0.2 is 0.3, not its binary neighbour), in the
+// fewest digits that give that back, never with an exponent.
+std::string float_text(double d) {
+    char text[400];
+    const auto digits = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15);
+    double rounded = d;
+    std::from_chars(text, digits.ptr, rounded);
+    return std::string(text, std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed).ptr);
+}
+
+// Why records appended to the table SCAN reads would not be read back as
+// written: a header whose record length is not that of its fields, or that
+// runs past the file, or a file that ends before the records its header
+// counts (a record appended after the count would leave a gap of zeros).
+// Empty when appending is safe.
+std::string unsafe_to_append(const hyl::DbfScan& scan) {
+    int64_t fields_length = 1;
+    for (const hyl::DbfScanField& f : scan.fields()) fields_length += f.length;
+    const auto fields = static_cast<int64_t>(scan.fields().size());
+    if (fields == 0 || scan.record_length() != fields_length || scan.header_length() < 32 * fields + 33 ||
+        scan.header_length() > scan.file_length())
+        return "its header does not describe records that can be appended to";
+    if (scan.file_length() < scan.record_position(std::max(scan.record_count(), 0)))
+        return "the file ends before the records its header counts (hyl.repair mends that)";
+    return {};
+}
+
+// A whole number as digits.
+std::string int_text(PyObject* v) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (overflow) return py::str(v).cast<std::string>();
+    char text[24];
+    return std::string(text, std::to_chars(text, text + sizeof text, n).ptr);
+}
+
+// A field the writer fills.
+struct Target {
+    hyltool::FieldDef def;  // name in UTF-8
+    int32_t offset = 0;
+};
+
+class Writer {
+public:
+    Writer(const py::bytes& path_bytes, const std::string& name, const std::string& encoding)
+        : path_(path_bytes), name_(name) {
+        check_encoding(encoding);
+        bool opened = false, held = false;
+        int32_t error = 0;
+        std::string text;
+        hyl::TableStatus read = hyl::TableStatus::kOpened;
+        hyl::Table reader;
+        std::string refusal;
+        {
+            py::gil_scoped_release released;
+            {
+                hyl::LibraryLock lock;
+                Shown shown({path_});
+                hyl::Dbf_SetDefaults(table_);
+                opened = hyl::Dbf_ReadHead(table_, path_.c_str(), hyl::DbfModeWrite | hyl::DbfModeKeepOpen) == 1;
+                error = hyl::platform().last_error();
+                held = table_.handle != -1;
+                text = shown.text();
+                if (!opened && held) hyl::Dbf_Close(table_);
+            }
+            // The names, types and code page as the reader sees them; it
+            // shares the table with the writer that holds it.
+            if (opened) {
+                hyl::TableOptions options;
+                options.encoding = encoding;
+                read = reader.open(path_, options);
+                if (read == hyl::TableStatus::kOpened) refusal = unsafe_to_append(reader.scan());
+                if (read != hyl::TableStatus::kOpened || !refusal.empty()) hyl::Dbf_Close(table_);
+            }
+        }
+        if (!opened)
+            raise(held ? Failure::kNotATable : failure_of_open(error), text.empty() ? name + ": cannot be opened" : text);
+        if (read != hyl::TableStatus::kOpened) raise(Failure::kError, name + ": " + reader.error());
+        if (!refusal.empty()) raise(Failure::kNotATable, name + ": " + refusal + "; nothing written (hyl.check tells more)");
+        open_ = true;
+        codec_ = reader.codec();
+        code_page_ = hyl::CodePage_Name(codec_.codepage());
+        if (single_byte(codec_)) {
+            to_byte_.assign(0x10000, -1);
+            for (int b = 255; b >= 0; --b) {
+                bool valid = false;
+                const char32_t c = character_of(codec_, static_cast<uint8_t>(b), &valid);
+                if (valid && c < 0x10000) to_byte_[c] = static_cast<int16_t>(b);
+            }
+        }
+        for (const hyl::TableField& f : reader.fields())
+            if (!f.hidden) targets_.push_back({{f.name, f.type, f.length, f.decimals}, f.offset});
+        record_length_ = table_.record_length();
+    }
+
+    ~Writer() {
+        if (open_) hyl::Dbf_Close(table_);
+    }
+
+    py::list fields() const {
+        py::list out;
+        for (const Target& t : targets_)
+            out.append(py::make_tuple(t.def.name, std::string(1, t.def.type), t.def.length, t.def.decimals));
+        return out;
+    }
+
+    int64_t size() {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::max<int64_t>(table_.record_count(), 0);
+    }
+
+    void write(py::handle row) {
+        Problems problems(name_, "rows");
+        std::string record;
+        record_of(row, -1, problems, record);
+        if (!problems.empty()) problems.raise_all(name_ + " is unchanged");
+        append(record, 1);
+    }
+
+    int64_t write_many(py::iterable rows) {
+        Problems problems(name_, "rows");
+        std::string records;
+        int64_t n = 0;
+        for (py::handle row : rows) record_of(row, n++, problems, records);
+        if (!problems.empty()) problems.raise_all(name_ + " is unchanged");
+        append(records, n);
+        return n;
+    }
+
+    void close() {
+        std::string text;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!open_) return;
+            Shown shown({path_});
+            hyl::Dbf_Close(table_);
+            open_ = false;
+            if (shown.any_box()) text = shown.text();
+        }
+        if (!text.empty()) raise(Failure::kError, text);
+    }
+
+private:
+    // The bytes of one record made from ROW (a mapping of field names to
+    // values, or a sequence of values in field order) added to RECORDS;
+    // fields it leaves out stay blank.  What does not fit is added to PROBLEMS.
+    void record_of(py::handle row, int64_t where, Problems& problems, std::string& records) {
+        const std::size_t start = records.size();
+        records.append(static_cast<std::size_t>(std::max(record_length_, 1)), ' ');
+        char* record = records.data() + start;
+        const bool mapping = PyDict_Check(row.ptr()) || py::hasattr(row, "keys");
+        if (mapping) {
+            for (auto item : py::dict(py::reinterpret_borrow<py::object>(row))) {
+                const Target* target = nullptr;
+                const std::string key = py::str(item.first).cast<std::string>();
+                for (const Target& t : targets_)
+                    if (!target && hyltool::same_field_name(t.def.name, key)) target = &t;
+                if (!target)
+                    problems.add(where, "", name_ + " has no field " + quoted(key));
+                else
+                    put(*target, item.second, record, where, problems);
+            }
+        } else if (PySequence_Check(row.ptr()) && !PyUnicode_Check(row.ptr()) && !PyBytes_Check(row.ptr())) {
+            const py::sequence values = py::reinterpret_borrow<py::sequence>(row);
+            if (values.size() != targets_.size())
+                problems.add(where, "", std::to_string(values.size()) + " values; the table has " +
+                                            std::to_string(targets_.size()) + " fields");
+            else
+                for (std::size_t i = 0; i < targets_.size(); ++i) put(targets_[i], values[i], record, where, problems);
+        } else {
+            problems.add(where, "", repr_of(row) + " is neither a mapping of field names to values nor a sequence of values");
+        }
+    }
+
+    // VALUE checked against TARGET and put into RECORD as the table stores it.
+    void put(const Target& target, py::handle value, char* record, int64_t where, Problems& problems) {
+        if (value.is_none()) return;
+        std::string stored, problem;
+        if (!stored_value(target.def, value, &stored, &problem)) {
+            problems.add(where, "field " + target.def.name, problem);
+            return;
+        }
+        // Only inside the record, whatever the descriptors claim.
+        if (target.offset < 1 || target.offset >= record_length_) return;
+        const std::size_t room = static_cast<std::size_t>(record_length_ - target.offset);
+        std::memcpy(record + target.offset, stored.data(), std::min(stored.size(), room));
+    }
+
+    bool stored_value(const hyltool::FieldDef& f, py::handle value, std::string* stored, std::string* problem) const {
+        PyObject* v = value.ptr();
+        std::string text;
+        switch (f.type) {
+            case 'C':
+                if (!PyUnicode_Check(v)) return *problem = repr_of(value) + " is not text", false;
+                return text_value(f, value, stored, problem);
+            case 'N':
+            case 'F':
+                if (PyBool_Check(v)) return *problem = repr_of(value) + " is not a number", false;
+                if (PyFloat_Check(v)) text = float_text(PyFloat_AS_DOUBLE(v));
+                else if (PyLong_Check(v)) text = int_text(v);
+                else if (PyUnicode_Check(v)) text = value.cast<std::string>();
+                else if (PyIndex_Check(v)) text = py::str(py::reinterpret_steal<py::object>(PyNumber_Index(v))).cast<std::string>();
+                else if (PyNumber_Check(v)) text = py::str(value).cast<std::string>();  // Decimal
+                else return *problem = repr_of(value) + " is not a number", false;
+                break;
+            case 'D': {
+                int y = 0, m = 0, d = 0;
+                bool time_of_day = false;
+                if (calendar_date(value, &y, &m, &d, &time_of_day)) {
+                    if (time_of_day) return *problem = repr_of(value) + " has a time of day; a D field holds the date alone", false;
+                    char digits[16];
+                    std::snprintf(digits, sizeof digits, "%04d%02d%02d", y, m, d);
+                    text = digits;
+                } else if (PyUnicode_Check(v)) {
+                    text = value.cast<std::string>();
+                } else {
+                    return *problem = repr_of(value) + " is not a date", false;
+                }
+                break;
+            }
+            case 'L':
+                if (PyBool_Check(v)) text = v == Py_True ? "T" : "F";
+                else if (PyUnicode_Check(v)) text = value.cast<std::string>();
+                else return *problem = repr_of(value) + " is not a logical value (True, False or None)", false;
+                break;
+            default:
+                return *problem = "a field of type " + std::string(1, f.type) + "; hyl writes C, N, F, D and L fields", false;
+        }
+        bool cut = false;
+        return hyltool::stored_value(f, text, false, stored, &cut, problem);
+    }
+
+    // Text in the table's code page, checked to hold no control character
+    // (readers take one for the end of a value) and to fit the field.
+    bool text_value(const hyltool::FieldDef& f, py::handle text, std::string* stored, std::string* problem) const {
+        char32_t bad = 0;
+        bool missing = false;
+        if (!to_byte_.empty()) {
+            // A single-byte code page: a character a byte, looked up.
+            const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr());
+            const int kind = PyUnicode_KIND(text.ptr());
+            const void* data = PyUnicode_DATA(text.ptr());
+            stored->resize(static_cast<std::size_t>(n));
+            for (Py_ssize_t i = 0; i < n && !bad; ++i) {
+                const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+                const int b = c < to_byte_.size() ? to_byte_[c] : -1;
+                if (c < 0x20 || c == 0x7F || b < 0) bad = c, missing = c >= 0x20 && c != 0x7F;
+                (*stored)[static_cast<std::size_t>(i)] = static_cast<char>(b);
+            }
+        } else {
+            const std::string utf8 = text.cast<std::string>();
+            if (!codec_.encode(utf8, *stored, &bad)) missing = true;
+            std::size_t i = 0;
+            for (char32_t c = 0; !missing && i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
+                if (c < 0x20 || c == 0x7F) bad = c;
+        }
+        if (missing)
+            *problem = bad == 0xFFFFFFFF ? quoted(text.cast<std::string>()) + " is not text that can be written"
+                                         : code_point(bad) + " in " + quoted(text.cast<std::string>()) + " has no place in " + code_page_;
+        else if (bad)
+            *problem = quoted(text.cast<std::string>()) + " holds a control character (" + code_point(bad) + ")";
+        else if (stored->size() > static_cast<std::size_t>(f.length))
+            *problem = quoted(text.cast<std::string>()) + " has " + std::to_string(stored->size()) +
+                       (to_byte_.empty() ? " bytes" : " characters") + "; C(" + std::to_string(f.length) + ") holds " +
+                       std::to_string(f.length);
+        return problem->empty();
+    }
+
+    // Appends the N records of RECORDS, each as the library appends one.
+    void append(const std::string& records, int64_t n) {
+        std::string text;
+        bool open = false;
+        int64_t done = 0;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard<std::mutex> lock(mutex_);
+            open = open_;
+            Shown shown({path_});
+            const auto* bytes = reinterpret_cast<const uint8_t*>(records.data());
+            for (; open && done < n; ++done)
+                if (!hyl::Dbf_AppendRecord(table_, bytes + done * record_length_)) break;
+            text = shown.text();
+        }
+        if (!open) raise(Failure::kValue, name_ + ": the writer is closed");
+        if (done < n)
+            raise(Failure::kError, (text.empty() ? "" : text + "\n") + name_ + ": " + std::to_string(done) + " of " +
+                                       std::to_string(n) + " records appended");
+    }
+
+    std::string path_, name_;
+    std::mutex mutex_;
+    hyl::DbfTable table_;
+    bool open_ = false;
+    int32_t record_length_ = 0;
+    hyl::TextCodec codec_;
+    std::string code_page_;
+    std::vector<int16_t> to_byte_;  // a single-byte code page's byte of each character, -1 for none
+    std::vector<Target> targets_;
+};
+
+// The definitions of a new table, checked as import checks its header row.
+std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::iterable fields) {
+    Problems problems(name, "fields");
+    std::vector<hyltool::FieldDef> defs;
+    int64_t record_length = 1;
+    for (py::handle spec : fields) {
+        const auto where = static_cast<int64_t>(defs.size());
+        defs.emplace_back();
+        const py::tuple t = py::tuple(py::reinterpret_borrow<py::object>(spec));
+        std::string problem;
+        if (t.size() < 2 || t.size() > 4) {
+            problems.add(where, "", repr_of(spec) + " is not (NAME, TYPE[, LENGTH[, DECIMALS]])");
+            continue;
+        }
+        const std::string field = py::str(t[0]).cast<std::string>();
+        const std::string type = py::str(t[1]).cast<std::string>();
+        const char letter = type.size() == 1 ? static_cast<char>(type[0] & ~0x20) : '\0';
+        // D and L fields have one length; the others need theirs given.
+        std::string length = letter == 'D' ? "8" : letter == 'L' ? "1" : "";
+        if (t.size() >= 3) length = py::str(t[2]).cast<std::string>();
+        const std::string decimals = t.size() == 4 ? py::str(t[3]).cast<std::string>() : "0";
+        if (field.find(':') != std::string::npos)
+            problem = "field name " + quoted(field) + " holds a colon";
+        else if (length.empty())
+            problem = "a " + type + " field needs its length";
+        else if (hyltool::parse_field_def(field + ":" + type + ":" + length + ":" + decimals, &defs.back(), &problem))
+            for (std::size_t k = 0; k + 1 < defs.size() && problem.empty(); ++k)
+                if (hyltool::same_field_name(defs[k].name, field))
+                    problem = "field name " + quoted(field) + " is repeated (fields[" + std::to_string(k) + "] has it)";
+        if (!problem.empty()) problems.add(where, "", problem);
+        record_length += defs.back().length;
+    }
+    if (defs.empty()) problems.add(-1, "", "a table needs at least one field");
+    if (defs.size() > static_cast<std::size_t>(hyl::kDbfMaxFields))
+        problems.add(-1, "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
+    if (record_length > hyl::kDbfMaxRecordLength)
+        problems.add(-1, "", "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
+    if (!problems.empty()) problems.raise_all(name + " was not made");
+    return defs;
+}
+
+// A name as a descriptor holds it: code page 866 (checked to hold it).
+std::string oem_name(const std::string& utf8) {
+    std::string out;
+    std::size_t i = 0;
+    for (char32_t c = 0; i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
+        out += static_cast<char>(hyl::unicode_to_oem866(c));
+    return out;
+}
+
+void create(const py::bytes& path_bytes, const std::string& name, py::iterable fields) {
+    const std::string path = path_bytes;
+    const std::vector<hyltool::FieldDef> defs = checked_definitions(name, fields);
+    bool made = false;
+    int32_t error = 0;
+    std::string text;
+    {
+        py::gil_scoped_release released;
+        hyl::LibraryLock lock;
+        Shown shown({path});
+        hyl::DbfTable table;
+        hyl::Dbf_SetDefaults(table);
+        made = hyl::Dbf_CreateNewBase(table, static_cast<int32_t>(defs.size()), path.c_str()) == 1;
+        error = hyl::platform().last_error();
+        for (std::size_t i = 0; made && i < defs.size(); ++i)
+            made = hyl::Dbf_CreateNewField(table, static_cast<int32_t>(i), oem_name(defs[i].name).c_str(), defs[i].type,
+                                           defs[i].length, defs[i].decimals) == 1;
+        hyl::Dbf_Close(table);
+        text = shown.text();
+    }
+    if (!made) {
+        const Failure kind = error == hyl::kErrorSharingViolation ? Failure::kInUse : Failure::kError;
+        raise(kind, text.empty() ? name + ": cannot be made" : text);
+    }
+}
+
+}  // namespace
+
+void bind_writer(py::module_& m) {
+    m.def("create", &create);
+    py::class_<Writer>(m, "Writer")
+        .def(py::init<const py::bytes&, const std::string&, const std::string&>())
+        .def("fields", &Writer::fields)
+        .def("__len__", &Writer::size)
+        .def("write", &Writer::write)
+        .def("write_many", &Writer::write_many)
+        .def("close", &Writer::close);
+}
+
+}  // namespace hylpy
