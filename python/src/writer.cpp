@@ -299,7 +299,7 @@ private:
                 return *problem = "a field of type " + std::string(1, f.type) + "; hyl writes C, N, F, D and L fields", false;
         }
         bool cut = false;
-        return hyltool::stored_value(f, text, false, stored, &cut, problem);
+        return hyltool::stored_value(codec_, f, text, false, stored, &cut, problem);
     }
 
     // Text in the table's code page, checked to hold no control character
@@ -371,8 +371,11 @@ private:
 };
 
 // The definitions of a new table, checked as import checks its header row.
+// New tables are made in code page 866, as the library makes them.
 std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::iterable fields) {
     Problems problems(name, "fields");
+    hyl::TextCodec oem;
+    oem.set(866);
     std::vector<hyltool::FieldDef> defs;
     int64_t record_length = 1;
     for (py::handle spec : fields) {
@@ -395,7 +398,7 @@ std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::
             problem = "field name " + quoted(field) + " holds a colon";
         else if (length.empty())
             problem = "a " + type + " field needs its length";
-        else if (hyltool::parse_field_def(field + ":" + type + ":" + length + ":" + decimals, &defs.back(), &problem))
+        else if (hyltool::parse_field_def(oem, field + ":" + type + ":" + length + ":" + decimals, &defs.back(), &problem))
             for (std::size_t k = 0; k + 1 < defs.size() && problem.empty(); ++k)
                 if (hyltool::same_field_name(defs[k].name, field))
                     problem = "field name " + quoted(field) + " is repeated (fields[" + std::to_string(k) + "] has it)";
