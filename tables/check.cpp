@@ -99,7 +99,8 @@ bool logical_ok(std::string_view v) {
 
 class Checker {
 public:
-    Checker(const Table& table, DbfCheckReport& report) : table_(table), scan_(table.scan()), report_(report) {}
+    Checker(const Table& table, DbfCheckReport& report, bool values_beyond_count)
+        : table_(table), scan_(table.scan()), report_(report), values_beyond_count_(values_beyond_count) {}
 
     void header();
     void extent();
@@ -122,6 +123,7 @@ private:
     const Table& table_;
     const DbfScan& scan_;
     DbfCheckReport& report_;
+    const bool values_beyond_count_;
     bool read_ok_ = true;
 };
 
@@ -333,7 +335,7 @@ bool Checker::values(const DbfProgress& progress) {
                                           : shown(trimmed(raw), table_.codec().codepage() == 866)});
     };
     const auto& fields = scan_.fields();
-    const int64_t total = report_.extent.present;
+    const int64_t total = report_.extent.present + (values_beyond_count_ ? report_.extent.beyond : 0);
     const int64_t rl = scan_.record_length();
     const bool ok = scan_.for_each_block(0, total, [&](int64_t first, int64_t count, const uint8_t* bytes) {
         for (int64_t k = 0; k < count; ++k) {
@@ -452,7 +454,7 @@ std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field) {
     return "field " + std::to_string(field) + " " + shown(trimmed(f.name), scan.oem()) + " (" + shape + ")";
 }
 
-DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress) {
+DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress, bool values_beyond_count) {
     const DbfScan& scan = table.scan();
     DbfCheckReport report;
     report.status = DbfScanStatus::kOpened;
@@ -473,7 +475,7 @@ DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress) {
         report.why = "not a dBASE table";
         return report;
     }
-    Checker checker(table, report);
+    Checker checker(table, report, values_beyond_count);
     checker.header();
     checker.extent();
     if (!checker.values(progress) || !checker.read_ok()) {

@@ -104,8 +104,10 @@ using DbfProgress = std::function<void(int64_t done, int64_t total)>;
 
 // Opens PATH shared for reading and checks it whole, with its memo file.
 DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress = {}, const TableOptions& options = {});
-// Checks an open table.
-DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress = {});
+// Checks an open table.  With VALUES_BEYOND_COUNT the values of the
+// complete records after the counted ones are checked too, as if counted:
+// what the table would hold once repair counts them.
+DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress = {}, bool values_beyond_count = false);
 // What a table that did not open is, as a report that was not checked.
 DbfCheckReport Dbf_NotChecked(TableStatus status, const std::string& why);
 

@@ -188,7 +188,9 @@ DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& option
     }
     if (options.dry_run) {
         for (const std::string& step : m.steps) result.actions.push_back(would(step));
-        result.after = left_after(result.before, m);
+        // Records it would count have not had their values checked: what it
+        // would leave is checked with them, as the repair checks it after.
+        result.after = left_after(m.new_count > m.old_count ? Dbf_CheckOpen(table, progress, true) : result.before, m);
         result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
         return result;
     }

@@ -224,6 +224,13 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
              b[b.size() - kRecordLength] = 'J';
          },
          DbfRepairOutcome::kDamageRemains, 4, end3 + 2 * kRecordLength},
+        {"an uncounted record whose number is not one: counted, and said to be left",
+         [](Bytes& b) {
+             std::string r = record_bytes("four");
+             r.replace(7, 6, "  abc ");
+             b.insert(b.end(), r.begin(), r.end());
+         },
+         DbfRepairOutcome::kDamageRemains, 4, end3 + kRecordLength + 1},
         {"damage it does not mend", [](Bytes& b) { b[0] = 0x77; }, DbfRepairOutcome::kDamageRemains, 3, end3},
         {"a file that ends inside its header: no end to mend", [](Bytes& b) { b.resize(100); },
          DbfRepairOutcome::kDamageRemains, 3, 100},
