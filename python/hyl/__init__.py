@@ -31,7 +31,7 @@ if TYPE_CHECKING:
     import pandas
 
 __all__ = [
-    "Error", "TableInUse", "NotATable", "Field", "Table", "Writer", "Finding", "Report", "Repair", "PlanEntry",
+    "Error", "TableInUse", "NotATable", "BinaryMemo", "Field", "Table", "Writer", "Finding", "Report", "Repair", "PlanEntry",
     "open", "create", "append", "check", "repair", "plan", "plan_chart", "to_local", "to_gmt", "from_epoch",
 ]
 
@@ -54,6 +54,17 @@ class NotATable(Error):
 
 
 _core._errors(Error, TableInUse, NotATable)
+
+
+class BinaryMemo(NamedTuple):
+    """The value of a binary memo field (G, P, Visual FoxPro W and Q, dBASE
+    IV B): its length in bytes, as `hyl dump` shows it; the bytes are not
+    read."""
+
+    bytes: int
+
+
+_core._binary_memo(BinaryMemo)
 
 try:  # the project's one version number, as the installed package carries it
     from importlib.metadata import version as _version
@@ -84,8 +95,9 @@ class Table:
 
     Values: C text as str (trailing blanks cut), N and F as int when the
     text has no point and float otherwise, D as datetime.date, L as bool,
-    memo text as str; blank values, '?' and binary memos as None.  A value
-    that does not read as its type comes as the text stored.
+    memo text as str, a binary memo as BinaryMemo(bytes=its length); blank
+    values and '?' as None.  A value that does not read as its type comes
+    as the text stored.
     """
 
     def __init__(self, path: Path, encoding: Optional[str] = None) -> None:

@@ -19,6 +19,8 @@
 #include "textime/localsec.h"
 
 namespace hylpy {
+
+PyObject* g_binary_memo = nullptr;
 namespace {
 
 using namespace std::chrono;
@@ -269,6 +271,7 @@ PYBIND11_MODULE(_core, m) {
         g_in_use = in_use.release().ptr();
         g_not_a_table = not_a_table.release().ptr();
     });
+    m.def("_binary_memo", [](py::object type) { g_binary_memo = type.release().ptr(); });
     m.def("_no_waits", [](bool on) { g_no_waits = on; },
           "Tests: the library's pauses (busy-file retries, plan reloads) take no time.");
     m.def("to_local", [](py::handle gmt) { return converted(hyl::Dt_GmtToLocal(date_of(gmt)), "the time"); });

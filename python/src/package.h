@@ -65,6 +65,9 @@ public:
 
 enum class Failure { kError, kInUse, kNotATable, kMissing, kDenied, kValue, kEncoding };
 
+// The Python class binary memos are read as (hyl.BinaryMemo), set at import.
+extern PyObject* g_binary_memo;
+
 // Raises the exception of KIND with TEXT (the GIL held).
 [[noreturn]] void raise(Failure kind, const std::string& text);
 // The failure a failed open stands for, by the platform's last error.

@@ -29,12 +29,12 @@ using hyl::Value;
 using hyl::ValueKind;
 
 // A value as Python has it, a new reference: C text as str, numbers as int
-// or float, dates as date and datetime, logicals as bool; no value (blank,
-// '?') and the bytes of binary memos as None.
+// or float, dates as date and datetime, logicals as bool, a binary memo as
+// hyl.BinaryMemo (its length); no value (blank, '?') as None.
 PyObject* object_of(const Value& v) {
     switch (v.kind) {
-        case ValueKind::kNull:
-        case ValueKind::kBinary: Py_RETURN_NONE;
+        case ValueKind::kNull: Py_RETURN_NONE;
+        case ValueKind::kBinary: return PyObject_CallFunction(g_binary_memo, "L", static_cast<long long>(v.integer));
         case ValueKind::kBool: return PyBool_FromLong(v.boolean);
         case ValueKind::kInteger: return PyLong_FromLongLong(v.integer);
         case ValueKind::kDouble:

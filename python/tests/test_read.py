@@ -114,3 +114,14 @@ def test_tables_peers_wrote_read_back(tmp_path, make):
     with hyl.open(make(tmp_path / "peer.dbf")) as t:
         assert [f.name for f in t.fields] == ["NAME", "QTY", "WHEN"] and t.encoding == "cp866"
         assert t.rows() == ROWS
+
+
+def test_memos_of_a_visual_foxpro_table_python3_dbf_wrote(tmp_path):
+    table = dbf.Table(str(tmp_path / "m.dbf"), "NOTE M; PIC P", dbf_type="vfp", codepage="cp1251")
+    with table.open(dbf.READ_WRITE):
+        table.append(("Осмотр проведён", b"\x00\x01binary"))
+        table.append((None, None))
+    table.close()  # the memo file is written out only then
+    with hyl.open(tmp_path / "m.dbf") as t:
+        assert t.rows() == [("Осмотр проведён", hyl.BinaryMemo(bytes=8)), (None, None)]
+        assert t.to_pandas()["PIC"].tolist() == [hyl.BinaryMemo(8), None]
