@@ -177,14 +177,20 @@ bool TextCodec::set(int codepage) {
         return true;
     }
     if (multibyte_codepage(codepage)) {
-        std::string probe;
-        int invalid = 0;
-        if (!SystemCodePage_Decode(codepage, "a", probe, &invalid)) return false;
+        if (!SystemCodePage_Known(codepage)) return false;
         mode_ = Mode::kMultiByte;
         return true;
     }
     int32_t characters[256];
-    if (!own_table(codepage, characters) && !SystemCodePage_Table(codepage, characters)) return false;
+    if (!own_table(codepage, characters)) {
+        if (!SystemCodePage_Known(codepage)) return false;
+        for (int b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            char32_t c = 0;
+            std::size_t used = 0;
+            characters[b] = SystemCodePage_First(codepage, {&byte, 1}, &c, &used) ? static_cast<int32_t>(c) : -1;
+        }
+    }
     ascii_ = true;
     for (int b = 0; b < 256; ++b) {
         std::string u;
@@ -207,7 +213,18 @@ int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
         case Mode::kNone:
             return 0;
         case Mode::kMultiByte:
-            SystemCodePage_Decode(codepage_, bytes, out, &invalid);
+            for (std::size_t at = 0; at < bytes.size();) {
+                char32_t c = 0;
+                std::size_t used = 0;
+                if (SystemCodePage_First(codepage_, bytes.substr(at), &c, &used)) {
+                    Utf8_Append(out, c);
+                    at += used;
+                } else {
+                    Utf8_Append(out, 0xFFFD);
+                    ++invalid;
+                    ++at;
+                }
+            }
             return invalid;
         case Mode::kUtf8:
             for (std::size_t at = 0; at < bytes.size();) {

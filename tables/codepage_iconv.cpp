@@ -1,7 +1,9 @@
 // The code-page seam natively: glibc's iconv, converting to UTF-32LE.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "tables/codepage.h"
@@ -53,37 +55,28 @@ private:
     iconv_t cd_;
 };
 
-}  // namespace
-
-bool SystemCodePage_Table(int codepage, int32_t (&characters)[256]) {
-    Converter converter(codepage);
-    if (!converter.ok()) return false;
-    for (int b = 0; b < 256; ++b) {
-        const char byte = static_cast<char>(b);
-        char32_t c = 0;
-        std::size_t used = 0;
-        characters[b] = converter.first(&byte, 1, &c, &used) ? static_cast<int32_t>(c) : -1;
+// The converter of the code page this thread asked for last: a table's
+// values are decoded one by one, and opening a converter for each would
+// cost more than the decoding.
+Converter& converter_for(int codepage) {
+    thread_local std::unique_ptr<Converter> converter;
+    thread_local int converter_codepage = 0;
+    if (!converter || converter_codepage != codepage) {
+        converter = std::make_unique<Converter>(codepage);
+        converter_codepage = codepage;
     }
-    return true;
+    return *converter;
 }
 
-bool SystemCodePage_Decode(int codepage, std::string_view bytes, std::string& utf8, int* invalid) {
-    Converter converter(codepage);
-    if (!converter.ok()) return false;
-    for (std::size_t at = 0; at < bytes.size();) {
-        char32_t c = 0;
-        std::size_t used = 0;
-        // A character is at most two bytes in these code pages; four covers GB18030 too.
-        if (converter.first(bytes.data() + at, std::min<std::size_t>(4, bytes.size() - at), &c, &used) && used) {
-            Utf8_Append(utf8, c);
-            at += used;
-        } else {
-            Utf8_Append(utf8, 0xFFFD);
-            ++*invalid;
-            ++at;
-        }
-    }
-    return true;
+}  // namespace
+
+bool SystemCodePage_Known(int codepage) { return converter_for(codepage).ok(); }
+
+bool SystemCodePage_First(int codepage, std::string_view bytes, char32_t* c, std::size_t* used) {
+    Converter& converter = converter_for(codepage);
+    // A character is at most two bytes in the multi-byte code pages; four covers GB18030 too.
+    return converter.ok() && converter.first(bytes.data(), std::min<std::size_t>(4, bytes.size()), c, used) &&
+           *used > 0;
 }
 
 }  // namespace hyl

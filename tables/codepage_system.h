@@ -10,14 +10,13 @@
 
 namespace hyl {
 
-// Each byte of single-byte code page CODEPAGE as a Unicode character, -1
-// where the byte is no character of it.  False when the system does not
-// know the code page.
-bool SystemCodePage_Table(int codepage, int32_t (&characters)[256]);
+// Whether the system can convert code page CODEPAGE.
+bool SystemCodePage_Known(int codepage);
 
-// Text in a multi-byte code page (932, 936, 949, 950) appended as UTF-8;
-// each sequence that is not valid becomes U+FFFD and is counted in *INVALID.
-// False when the system does not know the code page.
-bool SystemCodePage_Decode(int codepage, std::string_view bytes, std::string& utf8, int* invalid);
+// The first character of BYTES in CODEPAGE, and in *USED how many bytes it
+// takes; false when BYTES does not begin with a whole, valid character.
+// The tables of single-byte code pages and the decoding of multi-byte ones
+// (tables/codepage.cpp) are built on this one question.
+bool SystemCodePage_First(int codepage, std::string_view bytes, char32_t* c, std::size_t* used);
 
 }  // namespace hyl
