@@ -99,17 +99,17 @@ bool logical_ok(std::string_view v) {
 
 class Checker {
 public:
-    Checker(const Table& table, DbfCheckReport& report, bool values_beyond_count)
+    Checker(const TableReader& table, CheckReport& report, bool values_beyond_count)
         : table_(table), scan_(table.scan()), report_(report), values_beyond_count_(values_beyond_count) {}
 
     void header();
     void extent();
-    bool values(const DbfProgress& progress);
+    bool values(const ProgressFn& progress);
     // False once a read of the table failed: then nothing found can be trusted.
     bool read_ok() const { return read_ok_; }
 
 private:
-    void add(DbfProblem problem, std::string message, int32_t field = -1, int64_t record = -1, int64_t count = 1) {
+    void add(CheckProblem problem, std::string message, int32_t field = -1, int64_t record = -1, int64_t count = 1) {
         report_.findings.push_back({problem, field, record, count, {}, std::move(message)});
     }
     uint8_t byte_at(int64_t position) {
@@ -117,12 +117,12 @@ private:
         read_ok_ = scan_.read(position, &b, 1) && read_ok_;
         return b;
     }
-    std::string label(int32_t field) const { return Dbf_FieldLabel(scan_, field); }
-    std::string problem_words(DbfProblem p, bool many) const;
+    std::string label(int32_t field) const { return Check_FieldLabel(scan_, field); }
+    std::string problem_words(CheckProblem p, bool many) const;
 
-    const Table& table_;
-    const DbfScan& scan_;
-    DbfCheckReport& report_;
+    const TableReader& table_;
+    const Snapshot& scan_;
+    CheckReport& report_;
     const bool values_beyond_count_;
     bool read_ok_ = true;
 };
@@ -132,39 +132,39 @@ void Checker::header() {
     const int32_t n = static_cast<int32_t>(fields.size());
     const int32_t hl = scan_.header_length();
     if (!known_version(scan_.version()))
-        add(DbfProblem::kUnknownVersion, "header: version byte " + hex_byte(scan_.version()) +
+        add(CheckProblem::kUnknownVersion, "header: version byte " + hex_byte(scan_.version()) +
                                              " is not one that dBASE or FoxPro writes");
     if (scan_.file_length() < hl)
-        add(DbfProblem::kShortHeader, "header: the file ends at byte " + Dbf_Grouped(scan_.file_length()) +
-                                          ", inside its " + Dbf_Grouped(hl) + "-byte header");
+        add(CheckProblem::kShortHeader, "header: the file ends at byte " + Words_Grouped(scan_.file_length()) +
+                                          ", inside its " + Words_Grouped(hl) + "-byte header");
     const auto& d = scan_.descriptors();
     const bool terminated = d.size() > static_cast<std::size_t>(32 * n) && d[32 * n] == kDbfTerminator;
     const int32_t expected = 32 * n + 33;
     if (!terminated) {
-        add(DbfProblem::kNoTerminator, "header: no 0x0D terminator after the " +
-                                           Dbf_Plural(n, "field descriptor", "field descriptors") +
-                                           " (header length " + Dbf_Grouped(hl) + ")");
+        add(CheckProblem::kNoTerminator, "header: no 0x0D terminator after the " +
+                                           Words_Plural(n, "field descriptor", "field descriptors") +
+                                           " (header length " + Words_Grouped(hl) + ")");
     } else if (hl != expected && !(visual_foxpro(scan_.version()) && hl == expected + kFoxProBacklink) &&
                (dbase3(scan_.version()) || !known_version(scan_.version()))) {
-        add(DbfProblem::kHeaderLength, "header: length " + Dbf_Grouped(hl) + " does not fit " +
-                                           Dbf_Plural(n, "descriptor", "descriptors") + " and the terminator (32 x " +
-                                           std::to_string(n) + " + 33 = " + Dbf_Grouped(expected) + ")");
+        add(CheckProblem::kHeaderLength, "header: length " + Words_Grouped(hl) + " does not fit " +
+                                           Words_Plural(n, "descriptor", "descriptors") + " and the terminator (32 x " +
+                                           std::to_string(n) + " + 33 = " + Words_Grouped(expected) + ")");
     }
     int64_t sum = 1;
     for (const auto& f : fields) sum += f.length;
     if (scan_.record_length() != sum)
-        add(DbfProblem::kRecordLength, "header: record length " + Dbf_Grouped(scan_.record_length()) +
-                                           ", but the deletion flag and the fields make " + Dbf_Grouped(sum));
+        add(CheckProblem::kRecordLength, "header: record length " + Words_Grouped(scan_.record_length()) +
+                                           ", but the deletion flag and the fields make " + Words_Grouped(sum));
 
     std::map<std::string, int32_t> seen;
     for (int32_t i = 0; i < n; ++i) {
-        const DbfScanField& f = fields[static_cast<std::size_t>(i)];
+        const SnapshotField& f = fields[static_cast<std::size_t>(i)];
         const std::string_view name = trimmed(f.name);
         if (name.empty()) {
-            add(DbfProblem::kEmptyName, "field " + std::to_string(i) + " has no name", i);
+            add(CheckProblem::kEmptyName, "field " + std::to_string(i) + " has no name", i);
         } else if (std::any_of(f.name.begin(), f.name.end(),
                                [](char c) { return static_cast<uint8_t>(c) < 0x20 || c == 0x7F; })) {
-            add(DbfProblem::kUnreadableName, label(i) + ": the name holds control bytes", i);
+            add(CheckProblem::kUnreadableName, label(i) + ": the name holds control bytes", i);
         } else {
             // Names are told apart without regard to case, as readers look them up.
             std::string key;
@@ -174,26 +174,26 @@ void Checker::header() {
             }
             const auto [it, fresh] = seen.emplace(key, i);
             if (!fresh)
-                add(DbfProblem::kDuplicateName, label(i) + ": the same name as field " + std::to_string(it->second), i);
+                add(CheckProblem::kDuplicateName, label(i) + ": the same name as field " + std::to_string(it->second), i);
         }
         if (!known_type(f.type))
-            add(DbfProblem::kUnknownType, label(i) + ": type " +
+            add(CheckProblem::kUnknownType, label(i) + ": type " +
                                               (f.type > 0x20 && f.type < 0x7F ? std::string("'") + f.type + "'"
                                                                                : hex_byte(static_cast<uint8_t>(f.type))) +
                                               " is not a dBASE field type", i);
         if (f.type == 'D' && f.length != 8)
-            add(DbfProblem::kDateLength, label(i) + ": a date field is 8 long, this one " + std::to_string(f.length), i);
+            add(CheckProblem::kDateLength, label(i) + ": a date field is 8 long, this one " + std::to_string(f.length), i);
     }
     if (table_.has_memo_fields() && !table_.memo()) {
         int32_t first = 0;
         while (!table_.fields()[static_cast<std::size_t>(first)].memo) ++first;
-        add(DbfProblem::kMemoMissing, "memo: no memo file (.dbt or .fpt) beside the table; " + label(first) + " keeps its values there",
+        add(CheckProblem::kMemoMissing, "memo: no memo file (.dbt or .fpt) beside the table; " + label(first) + " keeps its values there",
             first);
     }
 }
 
 void Checker::extent() {
-    DbfExtent& e = report_.extent;
+    RecordExtent& e = report_.extent;
     const int64_t hl = scan_.header_length(), rl = scan_.record_length(), size = scan_.file_length();
     e.counted = static_cast<uint32_t>(scan_.record_count());
     const int64_t data = std::max<int64_t>(0, size - hl);
@@ -206,10 +206,10 @@ void Checker::extent() {
             e.partial_bytes = 0;
             e.end_marker = true;
         }
-        std::string message = "records: the header counts " + Dbf_Plural(e.counted, "record", "records") +
-                              ", the file holds " + Dbf_Grouped(complete);
-        if (e.partial_bytes) message += " and " + Dbf_Plural(e.partial_bytes, "byte", "bytes") + " of one more";
-        add(DbfProblem::kFileShort, message, -1, complete, e.counted - complete);
+        std::string message = "records: the header counts " + Words_Plural(e.counted, "record", "records") +
+                              ", the file holds " + Words_Grouped(complete);
+        if (e.partial_bytes) message += " and " + Words_Plural(e.partial_bytes, "byte", "bytes") + " of one more";
+        add(CheckProblem::kFileShort, message, -1, complete, e.counted - complete);
         return;
     }
     e.present = e.counted;
@@ -236,75 +236,75 @@ void Checker::extent() {
         }
     }
     if (e.beyond)
-        add(DbfProblem::kRecordsBeyondCount,
-            "records: " + Dbf_Plural(e.beyond, "complete record", "complete records") + " after the " +
-                Dbf_Plural(e.counted, "record", "records") + " the header counts (left by an append that was cut short)",
+        add(CheckProblem::kRecordsBeyondCount,
+            "records: " + Words_Plural(e.beyond, "complete record", "complete records") + " after the " +
+                Words_Plural(e.counted, "record", "records") + " the header counts (left by an append that was cut short)",
             -1, e.counted, e.beyond);
     if (e.partial_bytes)
-        add(DbfProblem::kPartialRecord, "records: an incomplete record of " + Dbf_Plural(e.partial_bytes, "byte", "bytes") +
-                                            " at the end of the file (a record is " + Dbf_Grouped(rl) + ")",
+        add(CheckProblem::kPartialRecord, "records: an incomplete record of " + Words_Plural(e.partial_bytes, "byte", "bytes") +
+                                            " at the end of the file (a record is " + Words_Grouped(rl) + ")",
             -1, e.counted + e.beyond, e.partial_bytes);
     if (e.after_marker)
-        add(DbfProblem::kBytesAfterEnd,
-            "records: " + Dbf_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker", -1, -1,
+        add(CheckProblem::kBytesAfterEnd,
+            "records: " + Words_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker", -1, -1,
             e.after_marker);
     if (e.unknown_tail)
-        add(DbfProblem::kUnknownTail,
-            "records: " + Dbf_Plural(e.unknown_tail, "byte", "bytes") + " after record " +
-                Dbf_Grouped(e.counted + e.beyond - 1) + " that do not read as records (deletion flag " +
+        add(CheckProblem::kUnknownTail,
+            "records: " + Words_Plural(e.unknown_tail, "byte", "bytes") + " after record " +
+                Words_Grouped(e.counted + e.beyond - 1) + " that do not read as records (deletion flag " +
                 hex_byte(byte_at(e.records_end)) + ")",
             -1, e.counted + e.beyond, e.unknown_tail);
 }
 
 // What each problem the typed reader finds is, as a finding.
-DbfProblem problem_of(ValueProblem p) {
+CheckProblem problem_of(ValueProblem p) {
     switch (p) {
         case ValueProblem::kNone: break;
-        case ValueProblem::kNotANumber: return DbfProblem::kNotANumber;
-        case ValueProblem::kNotADate: return DbfProblem::kNotADate;
-        case ValueProblem::kNotALogical: return DbfProblem::kNotALogical;
-        case ValueProblem::kNotADateTime: return DbfProblem::kNotADateTime;
-        case ValueProblem::kVarcharLength: return DbfProblem::kVarcharLength;
-        case ValueProblem::kBadText: return DbfProblem::kBadText;
-        case ValueProblem::kMemoMissing: return DbfProblem::kMemoMissing;
-        case ValueProblem::kMemoPastEnd: return DbfProblem::kMemoPastEnd;
-        case ValueProblem::kMemoLengthPastEnd: return DbfProblem::kMemoLengthPastEnd;
-        case ValueProblem::kMemoUnreadable: return DbfProblem::kMemoLengthPastEnd;
-        case ValueProblem::kNotABlockNumber: return DbfProblem::kNotABlockNumber;
+        case ValueProblem::kNotANumber: return CheckProblem::kNotANumber;
+        case ValueProblem::kNotADate: return CheckProblem::kNotADate;
+        case ValueProblem::kNotALogical: return CheckProblem::kNotALogical;
+        case ValueProblem::kNotADateTime: return CheckProblem::kNotADateTime;
+        case ValueProblem::kVarcharLength: return CheckProblem::kVarcharLength;
+        case ValueProblem::kBadText: return CheckProblem::kBadText;
+        case ValueProblem::kMemoMissing: return CheckProblem::kMemoMissing;
+        case ValueProblem::kMemoPastEnd: return CheckProblem::kMemoPastEnd;
+        case ValueProblem::kMemoLengthPastEnd: return CheckProblem::kMemoLengthPastEnd;
+        case ValueProblem::kMemoUnreadable: return CheckProblem::kMemoLengthPastEnd;
+        case ValueProblem::kNotABlockNumber: return CheckProblem::kNotABlockNumber;
     }
-    return DbfProblem::kDeletionFlag;  // no problem: never tallied
+    return CheckProblem::kDeletionFlag;  // no problem: never tallied
 }
 
 // Types whose values check reads through the typed reader: all but N, F, D
 // and L, which it reads as before, and the hidden _NullFlags.
 bool reads_typed(char type) { return type != '0'; }
 
-std::string Checker::problem_words(DbfProblem p, bool many) const {
+std::string Checker::problem_words(CheckProblem p, bool many) const {
     const std::string memo = table_.memo() ? table_.memo()->path() : "the memo file";
     switch (p) {
-        case DbfProblem::kNotANumber: return "not a number";
-        case DbfProblem::kNotADate: return "not a date (YYYYMMDD)";
-        case DbfProblem::kNotALogical: return "not a logical value (? Y N T F)";
-        case DbfProblem::kNotADateTime: return "not a date and time (a day of 0 with a time, or a time past the day)";
-        case DbfProblem::kVarcharLength: return many ? "length bytes past the field" : "a length byte past the field";
-        case DbfProblem::kBadText: return "not text in " + CodePage_Name(table_.codec().codepage()) + " (shown as U+FFFD)";
-        case DbfProblem::kNotABlockNumber: return "not a memo block number";
-        case DbfProblem::kMemoPastEnd:
+        case CheckProblem::kNotANumber: return "not a number";
+        case CheckProblem::kNotADate: return "not a date (YYYYMMDD)";
+        case CheckProblem::kNotALogical: return "not a logical value (? Y N T F)";
+        case CheckProblem::kNotADateTime: return "not a date and time (a day of 0 with a time, or a time past the day)";
+        case CheckProblem::kVarcharLength: return many ? "length bytes past the field" : "a length byte past the field";
+        case CheckProblem::kBadText: return "not text in " + CodePage_Name(table_.codec().codepage()) + " (shown as U+FFFD)";
+        case CheckProblem::kNotABlockNumber: return "not a memo block number";
+        case CheckProblem::kMemoPastEnd:
             return (many ? "memo blocks past the end of " : "a memo block past the end of ") + shown(memo, false);
-        case DbfProblem::kMemoLengthPastEnd:
+        case CheckProblem::kMemoLengthPastEnd:
             return (many ? "memo entries that run past the end of " : "a memo entry that runs past the end of ") +
                    shown(memo, false);
-        default: return Dbf_ProblemCode(p);
+        default: return Check_ProblemCode(p);
     }
 }
 
-bool Checker::values(const DbfProgress& progress) {
+bool Checker::values(const ProgressFn& progress) {
     // Problems of one kind in one field are many or none: one finding each,
     // with its count and its first few values.
     const bool oem = scan_.oem();
-    std::map<std::pair<int32_t, DbfProblem>, DbfFinding> tallies;
-    auto tally = [&](int32_t field, DbfProblem problem, int64_t record) -> DbfFinding& {
-        DbfFinding& f = tallies[{field, problem}];
+    std::map<std::pair<int32_t, CheckProblem>, Finding> tallies;
+    auto tally = [&](int32_t field, CheckProblem problem, int64_t record) -> Finding& {
+        Finding& f = tallies[{field, problem}];
         if (f.count++ == 0) {
             f.problem = problem;
             f.field = field;
@@ -312,8 +312,8 @@ bool Checker::values(const DbfProgress& progress) {
         }
         return f;
     };
-    auto note = [&](int32_t field, DbfProblem problem, int64_t record, std::string_view value) {
-        DbfFinding& f = tally(field, problem, record);
+    auto note = [&](int32_t field, CheckProblem problem, int64_t record, std::string_view value) {
+        Finding& f = tally(field, problem, record);
         if (f.examples.size() < kExamples)
             f.examples.push_back({record, field < 0 ? hex_byte(static_cast<uint8_t>(value[0]))
                                                     : shown(trimmed(value), oem)});
@@ -322,15 +322,15 @@ bool Checker::values(const DbfProgress& progress) {
     // text (or, for a memo, its block number) is the example.
     Value value;
     auto note_value = [&](int32_t field, int64_t record, const uint8_t* bytes) {
-        const DbfProblem problem = problem_of(table_.decode(bytes, field, value));
-        if (problem == DbfProblem::kDeletionFlag) return;
+        const CheckProblem problem = problem_of(table_.decode(bytes, field, value));
+        if (problem == CheckProblem::kDeletionFlag) return;
         // Without a memo file every memo is missing: the one finding says so.
-        if (problem == DbfProblem::kMemoMissing) return;
-        DbfFinding& f = tally(field, problem, record);
+        if (problem == CheckProblem::kMemoMissing) return;
+        Finding& f = tally(field, problem, record);
         if (f.examples.size() >= kExamples) return;
-        const DbfScanField& d = scan_.fields()[static_cast<std::size_t>(field)];
+        const SnapshotField& d = scan_.fields()[static_cast<std::size_t>(field)];
         const std::string_view raw(reinterpret_cast<const char*>(bytes + d.offset), static_cast<std::size_t>(d.length));
-        f.examples.push_back({record, problem == DbfProblem::kBadText && value.kind == ValueKind::kString
+        f.examples.push_back({record, problem == CheckProblem::kBadText && value.kind == ValueKind::kString
                                           ? value.text
                                           : shown(trimmed(raw), table_.codec().codepage() == 866)});
     };
@@ -342,28 +342,28 @@ bool Checker::values(const DbfProgress& progress) {
             const uint8_t* record = bytes + k * rl;
             const int64_t r = first + k;
             if (record[0] != ' ' && record[0] != '*')
-                note(-1, DbfProblem::kDeletionFlag, r, std::string_view(reinterpret_cast<const char*>(record), 1));
+                note(-1, CheckProblem::kDeletionFlag, r, std::string_view(reinterpret_cast<const char*>(record), 1));
             for (std::size_t i = 0; i < fields.size(); ++i) {
-                const DbfScanField& f = fields[i];
+                const SnapshotField& f = fields[i];
                 // A field that runs past its record, or a date field of another
                 // length, has its own finding; its values would only repeat it.
                 if (f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
                 const std::string_view v(reinterpret_cast<const char*>(record + f.offset),
                                          static_cast<std::size_t>(f.length));
-                DbfProblem problem;
+                CheckProblem problem;
                 switch (f.type) {
                     case 'N':
                     case 'F':
                         if (number_ok(v)) continue;
-                        problem = DbfProblem::kNotANumber;
+                        problem = CheckProblem::kNotANumber;
                         break;
                     case 'D':
                         if (date_ok(v)) continue;
-                        problem = DbfProblem::kNotADate;
+                        problem = CheckProblem::kNotADate;
                         break;
                     case 'L':
                         if (logical_ok(v)) continue;
-                        problem = DbfProblem::kNotALogical;
+                        problem = CheckProblem::kNotALogical;
                         break;
                     default:
                         if (reads_typed(f.type)) note_value(static_cast<int32_t>(i), r, record);
@@ -377,20 +377,20 @@ bool Checker::values(const DbfProgress& progress) {
     });
     for (auto& [key, f] : tallies) {
         std::string examples;
-        for (const DbfExample& e : f.examples)
-            examples += (examples.empty() ? "" : ", ") + std::string("record ") + Dbf_Grouped(e.record) + " " +
-                        (f.problem == DbfProblem::kDeletionFlag ? e.value : "\"" + e.value + "\"");
+        for (const FindingExample& e : f.examples)
+            examples += (examples.empty() ? "" : ", ") + std::string("record ") + Words_Grouped(e.record) + " " +
+                        (f.problem == CheckProblem::kDeletionFlag ? e.value : "\"" + e.value + "\"");
         if (f.count > static_cast<int64_t>(f.examples.size())) examples += ", ...";
-        if (f.problem == DbfProblem::kDeletionFlag) {
-            f.message = f.count == 1 ? "record " + Dbf_Grouped(f.record) + ": deletion flag " + f.examples[0].value +
+        if (f.problem == CheckProblem::kDeletionFlag) {
+            f.message = f.count == 1 ? "record " + Words_Grouped(f.record) + ": deletion flag " + f.examples[0].value +
                                            ", neither blank nor *"
-                                     : "records: " + Dbf_Grouped(f.count) +
+                                     : "records: " + Words_Grouped(f.count) +
                                            " deletion flags are neither blank nor *: " + examples;
         } else {
             const std::string what = problem_words(f.problem, f.count > 1);
-            f.message = f.count == 1 ? label(f.field) + ": record " + Dbf_Grouped(f.record) + " holds \"" +
+            f.message = f.count == 1 ? label(f.field) + ": record " + Words_Grouped(f.record) + " holds \"" +
                                            f.examples[0].value + "\", " + what
-                                     : label(f.field) + ": " + Dbf_Grouped(f.count) + " values are " + what + ": " +
+                                     : label(f.field) + ": " + Words_Grouped(f.count) + " values are " + what + ": " +
                                            examples;
         }
         report_.findings.push_back(std::move(f));
@@ -400,7 +400,7 @@ bool Checker::values(const DbfProgress& progress) {
 
 }  // namespace
 
-std::string Dbf_Grouped(int64_t n) {
+std::string Words_Grouped(int64_t n) {
     std::string digits = std::to_string(n < 0 ? -n : n), out;
     for (std::size_t i = 0; i < digits.size(); ++i) {
         if (i && (digits.size() - i) % 3 == 0) out += ',';
@@ -409,55 +409,55 @@ std::string Dbf_Grouped(int64_t n) {
     return n < 0 ? "-" + out : out;
 }
 
-std::string Dbf_Plural(int64_t n, const char* one, const char* many) {
-    return Dbf_Grouped(n) + " " + (n == 1 ? one : many);
+std::string Words_Plural(int64_t n, const char* one, const char* many) {
+    return Words_Grouped(n) + " " + (n == 1 ? one : many);
 }
 
-const char* Dbf_ProblemCode(DbfProblem problem) {
+const char* Check_ProblemCode(CheckProblem problem) {
     switch (problem) {
-        case DbfProblem::kUnknownVersion: return "unknown-version";
-        case DbfProblem::kShortHeader: return "short-header";
-        case DbfProblem::kNoTerminator: return "no-terminator";
-        case DbfProblem::kHeaderLength: return "header-length";
-        case DbfProblem::kRecordLength: return "record-length";
-        case DbfProblem::kEmptyName: return "empty-name";
-        case DbfProblem::kDuplicateName: return "duplicate-name";
-        case DbfProblem::kUnreadableName: return "unreadable-name";
-        case DbfProblem::kUnknownType: return "unknown-type";
-        case DbfProblem::kDateLength: return "date-length";
-        case DbfProblem::kRecordsBeyondCount: return "records-beyond-count";
-        case DbfProblem::kPartialRecord: return "partial-record";
-        case DbfProblem::kFileShort: return "file-short";
-        case DbfProblem::kBytesAfterEnd: return "bytes-after-end";
-        case DbfProblem::kUnknownTail: return "unknown-tail";
-        case DbfProblem::kDeletionFlag: return "deletion-flag";
-        case DbfProblem::kNotANumber: return "not-a-number";
-        case DbfProblem::kNotADate: return "not-a-date";
-        case DbfProblem::kNotALogical: return "not-a-logical";
-        case DbfProblem::kNotADateTime: return "not-a-date-time";
-        case DbfProblem::kVarcharLength: return "varchar-length";
-        case DbfProblem::kBadText: return "bad-text";
-        case DbfProblem::kMemoMissing: return "memo-missing";
-        case DbfProblem::kNotABlockNumber: return "not-a-block-number";
-        case DbfProblem::kMemoPastEnd: return "memo-past-end";
-        case DbfProblem::kMemoLengthPastEnd: return "memo-length-past-end";
+        case CheckProblem::kUnknownVersion: return "unknown-version";
+        case CheckProblem::kShortHeader: return "short-header";
+        case CheckProblem::kNoTerminator: return "no-terminator";
+        case CheckProblem::kHeaderLength: return "header-length";
+        case CheckProblem::kRecordLength: return "record-length";
+        case CheckProblem::kEmptyName: return "empty-name";
+        case CheckProblem::kDuplicateName: return "duplicate-name";
+        case CheckProblem::kUnreadableName: return "unreadable-name";
+        case CheckProblem::kUnknownType: return "unknown-type";
+        case CheckProblem::kDateLength: return "date-length";
+        case CheckProblem::kRecordsBeyondCount: return "records-beyond-count";
+        case CheckProblem::kPartialRecord: return "partial-record";
+        case CheckProblem::kFileShort: return "file-short";
+        case CheckProblem::kBytesAfterEnd: return "bytes-after-end";
+        case CheckProblem::kUnknownTail: return "unknown-tail";
+        case CheckProblem::kDeletionFlag: return "deletion-flag";
+        case CheckProblem::kNotANumber: return "not-a-number";
+        case CheckProblem::kNotADate: return "not-a-date";
+        case CheckProblem::kNotALogical: return "not-a-logical";
+        case CheckProblem::kNotADateTime: return "not-a-date-time";
+        case CheckProblem::kVarcharLength: return "varchar-length";
+        case CheckProblem::kBadText: return "bad-text";
+        case CheckProblem::kMemoMissing: return "memo-missing";
+        case CheckProblem::kNotABlockNumber: return "not-a-block-number";
+        case CheckProblem::kMemoPastEnd: return "memo-past-end";
+        case CheckProblem::kMemoLengthPastEnd: return "memo-length-past-end";
     }
     return "unknown";
 }
 
-std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field) {
+std::string Check_FieldLabel(const Snapshot& scan, int32_t field) {
     if (field < 0 || field >= static_cast<int32_t>(scan.fields().size())) return "field " + std::to_string(field);
-    const DbfScanField& f = scan.fields()[static_cast<std::size_t>(field)];
+    const SnapshotField& f = scan.fields()[static_cast<std::size_t>(field)];
     std::string shape = f.type > 0x20 && f.type < 0x7F ? std::string(1, f.type) : hex_byte(static_cast<uint8_t>(f.type));
     shape += " " + std::to_string(f.length);
     if (f.decimals) shape += "." + std::to_string(f.decimals);
     return "field " + std::to_string(field) + " " + shown(trimmed(f.name), scan.oem()) + " (" + shape + ")";
 }
 
-DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress, bool values_beyond_count) {
-    const DbfScan& scan = table.scan();
-    DbfCheckReport report;
-    report.status = DbfScanStatus::kOpened;
+CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, bool values_beyond_count) {
+    const Snapshot& scan = table.scan();
+    CheckReport report;
+    report.status = SnapshotStatus::kOpened;
     report.version = scan.version();
     report.record_count = scan.record_count();
     report.header_length = scan.header_length();
@@ -471,7 +471,7 @@ DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress, bo
     const bool terminated = scan.descriptors().size() > 32 * scan.fields().size() &&
                             scan.descriptors()[32 * scan.fields().size()] == kDbfTerminator;
     if (scan.file_length() < 32 || scan.record_length() < 1 || (!known_version(scan.version()) && !terminated)) {
-        report.status = DbfScanStatus::kNotATable;
+        report.status = SnapshotStatus::kNotATable;
         report.why = "not a dBASE table";
         return report;
     }
@@ -479,27 +479,27 @@ DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress, bo
     checker.header();
     checker.extent();
     if (!checker.values(progress) || !checker.read_ok()) {
-        report.status = DbfScanStatus::kUnreadable;
+        report.status = SnapshotStatus::kUnreadable;
         report.why = "cannot be read to its end";
     }
     return report;
 }
 
-DbfCheckReport Dbf_NotChecked(TableStatus status, const std::string& why) {
-    DbfCheckReport report;
-    report.status = status == TableStatus::kMissing      ? DbfScanStatus::kMissing
-                    : status == TableStatus::kInUse      ? DbfScanStatus::kInUse
-                    : status == TableStatus::kNotATable || status == TableStatus::kOtherLayout ? DbfScanStatus::kNotATable
-                                                         : DbfScanStatus::kUnreadable;
+CheckReport Check_NotChecked(ReaderStatus status, const std::string& why) {
+    CheckReport report;
+    report.status = status == ReaderStatus::kMissing      ? SnapshotStatus::kMissing
+                    : status == ReaderStatus::kInUse      ? SnapshotStatus::kInUse
+                    : status == ReaderStatus::kNotATable || status == ReaderStatus::kOtherLayout ? SnapshotStatus::kNotATable
+                                                         : SnapshotStatus::kUnreadable;
     report.why = why;
     return report;
 }
 
-DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress, const TableOptions& options) {
-    Table table;
-    const TableStatus status = table.open(path ? path : "", options);
-    if (status != TableStatus::kOpened) return Dbf_NotChecked(status, table.error());
-    return Dbf_CheckOpen(table, progress);
+CheckReport Check_Table(const char* path, const ProgressFn& progress, const ReaderOptions& options) {
+    TableReader table;
+    const ReaderStatus status = table.open(path ? path : "", options);
+    if (status != ReaderStatus::kOpened) return Check_NotChecked(status, table.error());
+    return Check_Open(table, progress);
 }
 
 }  // namespace hyl

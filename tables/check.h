@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 #include "tables/table.h"
 
 namespace hyl {
 
-enum class DbfProblem {
+enum class CheckProblem {
     // The header.
     kUnknownVersion,
     kShortHeader,      // the file ends inside its header or descriptors
@@ -52,24 +52,24 @@ enum class DbfProblem {
 };
 
 // A stable name for scripts ("record-length", "records-beyond-count", ...).
-const char* Dbf_ProblemCode(DbfProblem problem);
+const char* Check_ProblemCode(CheckProblem problem);
 
-struct DbfExample {
+struct FindingExample {
     int64_t record = 0;
     std::string value;  // UTF-8; control bytes written \xNN
 };
 
-struct DbfFinding {
-    DbfProblem problem;
+struct Finding {
+    CheckProblem problem;
     int32_t field = -1;    // the field it concerns, -1 for none
     int64_t record = -1;   // the record it concerns (the first of several), -1 for none
     int64_t count = 0;     // how many values, records or bytes it concerns
-    std::vector<DbfExample> examples;  // the first few of several values
+    std::vector<FindingExample> examples;  // the first few of several values
     std::string message;   // in plain words
 };
 
 // How the records lie against what the header counts: what repair works from.
-struct DbfExtent {
+struct RecordExtent {
     int64_t counted = 0;        // the header's count (taken unsigned)
     int64_t present = 0;        // counted records whose bytes are all in the file
     int64_t beyond = 0;         // complete records after the counted ones with a blank or '*' flag, up to the first that has neither
@@ -80,8 +80,8 @@ struct DbfExtent {
     int64_t records_end = 0;    // where the last record (counted or beyond) ends
 };
 
-struct DbfCheckReport {
-    DbfScanStatus status = DbfScanStatus::kUnreadable;
+struct CheckReport {
+    SnapshotStatus status = SnapshotStatus::kUnreadable;
     std::string why;  // when the table could not be checked at all, in plain words
     uint8_t version = 0;
     int32_t record_count = 0;
@@ -92,30 +92,30 @@ struct DbfCheckReport {
     int64_t file_length = 0;
     std::string code_page;  // which, and why: "code page 1250 (language byte 0xC8)"
     std::string memo_file;  // the memo file read, empty for none
-    DbfExtent extent;
-    std::vector<DbfFinding> findings;
+    RecordExtent extent;
+    std::vector<Finding> findings;
 
-    bool checked() const { return status == DbfScanStatus::kOpened; }
+    bool checked() const { return status == SnapshotStatus::kOpened; }
     bool sound() const { return checked() && findings.empty(); }
 };
 
 // Called now and then with the records done and the records to do.
-using DbfProgress = std::function<void(int64_t done, int64_t total)>;
+using ProgressFn = std::function<void(int64_t done, int64_t total)>;
 
 // Opens PATH shared for reading and checks it whole, with its memo file.
-DbfCheckReport Dbf_CheckTable(const char* path, const DbfProgress& progress = {}, const TableOptions& options = {});
+CheckReport Check_Table(const char* path, const ProgressFn& progress = {}, const ReaderOptions& options = {});
 // Checks an open table.  With VALUES_BEYOND_COUNT the values of the
 // complete records after the counted ones are checked too, as if counted:
 // what the table would hold once repair counts them.
-DbfCheckReport Dbf_CheckOpen(const Table& table, const DbfProgress& progress = {}, bool values_beyond_count = false);
+CheckReport Check_Open(const TableReader& table, const ProgressFn& progress = {}, bool values_beyond_count = false);
 // What a table that did not open is, as a report that was not checked.
-DbfCheckReport Dbf_NotChecked(TableStatus status, const std::string& why);
+CheckReport Check_NotChecked(ReaderStatus status, const std::string& why);
 
 // Counts as people read them: "1,000,000"; "1 record", "3 records".
-std::string Dbf_Grouped(int64_t n);
-std::string Dbf_Plural(int64_t n, const char* one, const char* many);
+std::string Words_Grouped(int64_t n);
+std::string Words_Plural(int64_t n, const char* one, const char* many);
 
 // A field as the findings name it: "field 2 QTY (N 10.2)".
-std::string Dbf_FieldLabel(const DbfScan& scan, int32_t field);
+std::string Check_FieldLabel(const Snapshot& scan, int32_t field);
 
 }  // namespace hyl

@@ -6,7 +6,7 @@
 
 #include "lowlevel/lv.h"
 #include "platform/platform.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 
 namespace hyl {
 namespace {
@@ -53,7 +53,7 @@ bool MemoFile::open(const std::string& table_path, uint8_t version) {
     if (handle_ == -1) return false;
     length_ = std::max<int64_t>(platform().file_length(handle_), 0);
     uint8_t header[32] = {};
-    if (!Tables_ReadAt(handle_, length_, 0, header, sizeof header)) {
+    if (!Snapshot_ReadAt(handle_, length_, 0, header, sizeof header)) {
         close();
         return false;
     }
@@ -80,7 +80,7 @@ bool MemoFile::window(int64_t position, int64_t size) {
     const int64_t bytes = std::max<int64_t>(0, std::min(std::max(size, kWindowBytes), length_ - position));
     window_.resize(static_cast<std::size_t>(bytes));
     window_start_ = position;
-    if (Tables_ReadAt(handle_, length_, position, window_.data(), bytes)) return true;
+    if (Snapshot_ReadAt(handle_, length_, position, window_.data(), bytes)) return true;
     window_.clear();
     return false;
 }

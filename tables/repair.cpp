@@ -29,39 +29,39 @@ struct Mending {
     }
 };
 
-bool has(const DbfCheckReport& report, DbfProblem problem) {
+bool has(const CheckReport& report, CheckProblem problem) {
     return std::any_of(report.findings.begin(), report.findings.end(),
-                       [problem](const DbfFinding& f) { return f.problem == problem; });
+                       [problem](const Finding& f) { return f.problem == problem; });
 }
 
-Mending plan(const DbfCheckReport& report) {
-    const DbfExtent& e = report.extent;
+Mending plan(const CheckReport& report) {
+    const RecordExtent& e = report.extent;
     Mending m;
     m.old_count = m.new_count = e.counted;
     m.records_end = e.records_end;
     // A file that ends inside its header has no place for records to end.
-    if (has(report, DbfProblem::kShortHeader)) return m;
+    if (has(report, CheckProblem::kShortHeader)) return m;
     if (e.present < e.counted) {
         m.new_count = e.present;
         m.end_file = true;
-        m.steps.push_back("lowered the record count from " + Dbf_Grouped(e.counted) + " to " +
-                          Dbf_Grouped(e.present) + ", the complete records the file holds");
+        m.steps.push_back("lowered the record count from " + Words_Grouped(e.counted) + " to " +
+                          Words_Grouped(e.present) + ", the complete records the file holds");
     } else if (e.beyond) {
         m.new_count = e.counted + e.beyond;
-        m.steps.push_back("counted the " + Dbf_Plural(e.beyond, "complete record", "complete records") +
-                          " after the counted ones: the record count went from " + Dbf_Grouped(e.counted) + " to " +
-                          Dbf_Grouped(m.new_count));
+        m.steps.push_back("counted the " + Words_Plural(e.beyond, "complete record", "complete records") +
+                          " after the counted ones: the record count went from " + Words_Grouped(e.counted) + " to " +
+                          Words_Grouped(m.new_count));
     }
     // Bytes after the records that do not read as records are left alone,
     // and so is the end of such a file.
     if (e.unknown_tail) return m;
     if (e.partial_bytes) {
         m.end_file = true;
-        m.steps.push_back("cut off an incomplete record of " + Dbf_Plural(e.partial_bytes, "byte", "bytes"));
+        m.steps.push_back("cut off an incomplete record of " + Words_Plural(e.partial_bytes, "byte", "bytes"));
     }
     if (e.after_marker) {
         m.end_file = true;
-        m.steps.push_back("cut off " + Dbf_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker");
+        m.steps.push_back("cut off " + Words_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker");
     }
     if (e.beyond) m.end_file = true;
     if (m.end_file && !e.end_marker) m.steps.push_back("ended the file with a 0x1A after the last record");
@@ -80,28 +80,28 @@ std::string would(const std::string& step) {
 }
 
 // Whether the mending reaches a finding.
-bool mends(const Mending& m, const DbfFinding& f) {
+bool mends(const Mending& m, const Finding& f) {
     switch (f.problem) {
-        case DbfProblem::kFileShort:
-        case DbfProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
-        case DbfProblem::kPartialRecord:
-        case DbfProblem::kBytesAfterEnd: return m.end_file;
+        case CheckProblem::kFileShort:
+        case CheckProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
+        case CheckProblem::kPartialRecord:
+        case CheckProblem::kBytesAfterEnd: return m.end_file;
         default: return false;
     }
 }
 
 // What a dry run leaves: the findings the mending does not reach.
-DbfCheckReport left_after(const DbfCheckReport& before, const Mending& m) {
-    DbfCheckReport after = before;
+CheckReport left_after(const CheckReport& before, const Mending& m) {
+    CheckReport after = before;
     after.findings.clear();
-    for (const DbfFinding& f : before.findings)
+    for (const Finding& f : before.findings)
         if (!mends(m, f)) after.findings.push_back(f);
     return after;
 }
 
 // A byte-for-byte copy of the snapshot into BACKUP, on the disk before the
 // table is touched.  False with WHY when it cannot be made.
-bool make_backup(const DbfScan& scan, const std::string& backup, std::string* why) {
+bool make_backup(const Snapshot& scan, const std::string& backup, std::string* why) {
     const int32_t existing = platform().file_open(backup.c_str(), kModeShareRead);
     if (existing != -1) {
         platform().file_close(existing);
@@ -130,7 +130,7 @@ bool make_backup(const DbfScan& scan, const std::string& backup, std::string* wh
     return ok;
 }
 
-bool write_count(const DbfScan& scan, int64_t count) {
+bool write_count(const Snapshot& scan, int64_t count) {
     uint8_t bytes[4];
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(count) >> (8 * i));
     return lvv_write_at(scan.handle(), 4, bytes, 4) == 4;
@@ -139,7 +139,7 @@ bool write_count(const DbfScan& scan, int64_t count) {
 // A count that goes down is written before the records go, one that goes
 // up after the end is settled: at every moment the header counts no record
 // the file does not hold.
-bool apply(const DbfScan& scan, const Mending& m) {
+bool apply(const Snapshot& scan, const Mending& m) {
     if (m.new_count < m.old_count && !write_count(scan, m.new_count)) return false;
     if (m.end_file) {
         if (lvv_write_at(scan.handle(), m.records_end, &kEndMarker, 1) != 1) return false;
@@ -151,31 +151,31 @@ bool apply(const DbfScan& scan, const Mending& m) {
 
 }  // namespace
 
-std::vector<bool> Dbf_RepairMends(const DbfCheckReport& report) {
+std::vector<bool> Repair_Mends(const CheckReport& report) {
     const Mending m = plan(report);
     const bool changes = report.checked() && m.changes(report.file_length);
     std::vector<bool> out;
-    for (const DbfFinding& f : report.findings) out.push_back(changes && mends(m, f));
+    for (const Finding& f : report.findings) out.push_back(changes && mends(m, f));
     return out;
 }
 
-DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options, const DbfProgress& progress) {
-    DbfRepairResult result;
+RepairResult Repair_Table(const char* path, const RepairOptions& options, const ProgressFn& progress) {
+    RepairResult result;
     // Memo files are read for the check, never written: what repair mends
     // lies in the table alone.
-    Table table;
-    TableOptions open_options;
+    TableReader table;
+    ReaderOptions open_options;
     open_options.encoding = options.encoding;
     open_options.for_update = !options.dry_run;
-    const TableStatus status = table.open(path, open_options);
-    if (status != TableStatus::kOpened) {
-        result.why = status == TableStatus::kInUse ? "in use by another program; nothing changed"
-                     : status == TableStatus::kUnreadable ? "cannot be opened"
+    const ReaderStatus status = table.open(path, open_options);
+    if (status != ReaderStatus::kOpened) {
+        result.why = status == ReaderStatus::kInUse ? "in use by another program; nothing changed"
+                     : status == ReaderStatus::kUnreadable ? "cannot be opened"
                                                           : table.error();
         return result;
     }
-    const DbfScan& scan = table.scan();
-    result.before = Dbf_CheckOpen(table, progress);
+    const Snapshot& scan = table.scan();
+    result.before = Check_Open(table, progress);
     if (!result.before.checked()) {
         result.why = result.before.why;
         return result;
@@ -183,15 +183,15 @@ DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& option
     const Mending m = plan(result.before);
     if (!m.changes(scan.file_length())) {
         result.after = result.before;
-        result.outcome = result.before.sound() ? DbfRepairOutcome::kSound : DbfRepairOutcome::kDamageRemains;
+        result.outcome = result.before.sound() ? RepairOutcome::kSound : RepairOutcome::kDamageRemains;
         return result;
     }
     if (options.dry_run) {
         for (const std::string& step : m.steps) result.actions.push_back(would(step));
         // Records it would count have not had their values checked: what it
         // would leave is checked with them, as the repair checks it after.
-        result.after = left_after(m.new_count > m.old_count ? Dbf_CheckOpen(table, progress, true) : result.before, m);
-        result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
+        result.after = left_after(m.new_count > m.old_count ? Check_Open(table, progress, true) : result.before, m);
+        result.outcome = result.after.sound() ? RepairOutcome::kMended : RepairOutcome::kDamageRemains;
         return result;
     }
     if (options.backup) {
@@ -207,12 +207,12 @@ DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& option
     }
     result.actions.insert(result.actions.end(), m.steps.begin(), m.steps.end());
     table.close();
-    result.after = Dbf_CheckTable(path, progress, {options.encoding});
+    result.after = Check_Table(path, progress, {options.encoding});
     if (!result.after.checked()) {
         result.why = "mended, but it " + result.after.why + " to be checked again";
         return result;
     }
-    result.outcome = result.after.sound() ? DbfRepairOutcome::kMended : DbfRepairOutcome::kDamageRemains;
+    result.outcome = result.after.sound() ? RepairOutcome::kMended : RepairOutcome::kDamageRemains;
     return result;
 }
 

@@ -21,33 +21,33 @@
 
 namespace hyl {
 
-struct DbfRepairOptions {
+struct RepairOptions {
     bool dry_run = false;  // say what would be done, change nothing, make no backup
     bool backup = true;
     std::string encoding;  // the code page to check the text in; empty: the table's own
 };
 
-enum class DbfRepairOutcome {
+enum class RepairOutcome {
     kSound,          // nothing needed mending
     kMended,         // sound afterwards (dry run: would be)
     kDamageRemains,  // damage that repair does not mend is left
     kCannotWork,     // missing, not a table, in use, or a write failed
 };
 
-struct DbfRepairResult {
-    DbfRepairOutcome outcome = DbfRepairOutcome::kCannotWork;
+struct RepairResult {
+    RepairOutcome outcome = RepairOutcome::kCannotWork;
     std::string why;                   // for kCannotWork, in plain words
     std::vector<std::string> actions;  // what was done (dry run: would be), in plain words
     std::string backup_path;           // the backup made, if any
-    DbfCheckReport before;             // the check the mending worked from
-    DbfCheckReport after;              // the check made afterwards (dry run: what is left unmended)
+    CheckReport before;             // the check the mending worked from
+    CheckReport after;              // the check made afterwards (dry run: what is left unmended)
 };
 
 // Which of a check's findings a repair of the same table would mend, one
 // flag a finding in order: what check promises of repair is what it does.
-std::vector<bool> Dbf_RepairMends(const DbfCheckReport& report);
+std::vector<bool> Repair_Mends(const CheckReport& report);
 
-DbfRepairResult Dbf_RepairTable(const char* path, const DbfRepairOptions& options,
-                                const DbfProgress& progress = {});
+RepairResult Repair_Table(const char* path, const RepairOptions& options,
+                                const ProgressFn& progress = {});
 
 }  // namespace hyl

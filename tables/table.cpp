@@ -90,7 +90,7 @@ std::vector<uint8_t> head_of(const std::string& path) {
     if (handle == -1) return head;
     const int64_t length = std::min(std::max<int64_t>(platform().file_length(handle), 0), kHeadBytes);
     head.resize(static_cast<std::size_t>(length));
-    if (!Tables_ReadAt(handle, length, 0, head.data(), length)) head.clear();
+    if (!Snapshot_ReadAt(handle, length, 0, head.data(), length)) head.clear();
     lvv_close(handle);
     return head;
 }
@@ -104,7 +104,7 @@ std::string cpg_text(const std::string& stem) {
         if (handle == -1) continue;
         char text[64] = {};
         const int64_t length = std::min<int64_t>(std::max<int64_t>(platform().file_length(handle), 0), sizeof text - 1);
-        const bool read = Tables_ReadAt(handle, length, 0, reinterpret_cast<uint8_t*>(text), length);
+        const bool read = Snapshot_ReadAt(handle, length, 0, reinterpret_cast<uint8_t*>(text), length);
         lvv_close(handle);
         // A .cpg that says nothing readable says nothing.
         return read ? std::string(text, strnlen(text, static_cast<std::size_t>(length))) : std::string();
@@ -137,58 +137,58 @@ std::string Table_OtherLayout(const uint8_t* head, int64_t length) {
     return {};
 }
 
-bool Table::visual_foxpro() const {
+bool TableReader::visual_foxpro() const {
     const uint8_t v = scan_.version();
     return v == 0x30 || v == 0x31 || v == 0x32;
 }
 
-bool Table::has_memo_fields() const {
+bool TableReader::has_memo_fields() const {
     return std::any_of(fields_.begin(), fields_.end(), [](const TableField& f) { return f.memo; });
 }
 
-TableStatus Table::open(const std::string& path, const TableOptions& options) {
+ReaderStatus TableReader::open(const std::string& path, const ReaderOptions& options) {
     fields_.clear();
     memo_.close();
     null_flags_ = -1;
     error_.clear();
-    auto refuse = [&](TableStatus status, std::string why) {
+    auto refuse = [&](ReaderStatus status, std::string why) {
         scan_.close();
         error_ = std::move(why);
         return status;
     };
-    const DbfScanStatus status = scan_.open(path.c_str(), options.for_update);
+    const SnapshotStatus status = scan_.open(path.c_str(), options.for_update);
     switch (status) {
-        case DbfScanStatus::kOpened: break;
-        case DbfScanStatus::kMissing: return refuse(TableStatus::kMissing, "no such file");
-        case DbfScanStatus::kInUse: return refuse(TableStatus::kInUse, "in use by another program");
-        case DbfScanStatus::kUnreadable: return refuse(TableStatus::kUnreadable, "cannot be read");
-        case DbfScanStatus::kNotATable: {
+        case SnapshotStatus::kOpened: break;
+        case SnapshotStatus::kMissing: return refuse(ReaderStatus::kMissing, "no such file");
+        case SnapshotStatus::kInUse: return refuse(ReaderStatus::kInUse, "in use by another program");
+        case SnapshotStatus::kUnreadable: return refuse(ReaderStatus::kUnreadable, "cannot be read");
+        case SnapshotStatus::kNotATable: {
             const std::vector<uint8_t> head = head_of(path);
             const std::string other = Table_OtherLayout(head.data(), static_cast<int64_t>(head.size()));
-            return other.empty() ? refuse(TableStatus::kNotATable, "not a dBASE table")
-                                 : refuse(TableStatus::kOtherLayout, other);
+            return other.empty() ? refuse(ReaderStatus::kNotATable, "not a dBASE table")
+                                 : refuse(ReaderStatus::kOtherLayout, other);
         }
     }
     {
         std::vector<uint8_t> head(static_cast<std::size_t>(std::min(scan_.file_length(), kHeadBytes)));
         if (!scan_.read(0, head.data(), static_cast<int64_t>(head.size())))
-            return refuse(TableStatus::kUnreadable, "cannot be read");
+            return refuse(ReaderStatus::kUnreadable, "cannot be read");
         const std::string other = Table_OtherLayout(head.data(), static_cast<int64_t>(head.size()));
-        if (!other.empty()) return refuse(TableStatus::kOtherLayout, other);
+        if (!other.empty()) return refuse(ReaderStatus::kOtherLayout, other);
     }
 
     std::string unknown;
     if (!CodePage_Choose(options.encoding, cpg_text(Memo_Stem(path)), scan_.language(), &code_page_, &unknown))
-        return refuse(TableStatus::kUnknownEncoding, "'" + unknown + "' names no code page");
+        return refuse(ReaderStatus::kUnknownEncoding, "'" + unknown + "' names no code page");
     if (!codec_.set(code_page_.codepage))
-        return refuse(TableStatus::kUnknownEncoding,
+        return refuse(ReaderStatus::kUnknownEncoding,
                       CodePage_Name(code_page_.codepage) + " is not one this system converts");
 
     const bool vfp = visual_foxpro();
     const auto& descriptors = scan_.descriptors();
     int32_t bit = 0;
     for (std::size_t i = 0; i < scan_.fields().size(); ++i) {
-        const DbfScanField& s = scan_.fields()[i];
+        const SnapshotField& s = scan_.fields()[i];
         const uint8_t flags = descriptors[32 * i + 18];
         TableField f;
         f.type = s.type;
@@ -217,16 +217,16 @@ TableStatus Table::open(const std::string& path, const TableOptions& options) {
         if (f.length_bit >= room) f.length_bit = -1;
     }
     if (has_memo_fields()) memo_.open(path, scan_.version());
-    return TableStatus::kOpened;
+    return ReaderStatus::kOpened;
 }
 
-bool Table::is_null(const uint8_t* record, int32_t bit) const {
+bool TableReader::is_null(const uint8_t* record, int32_t bit) const {
     const TableField& flags = fields_[static_cast<std::size_t>(null_flags_)];
     return flags.offset >= 1 && (record[flags.offset + bit / 8] >> (bit % 8) & 1) != 0;
 }
 
-bool Table::for_each_batch(int64_t first, int64_t end, const std::function<bool(const TableBatch&)>& visit) const {
-    TableBatch batch;
+bool TableReader::for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit) const {
+    RecordBatch batch;
     batch.table_ = this;
     batch.record_length_ = scan_.record_length();
     return scan_.for_each_block(first, end, [&](int64_t from, int64_t count, const uint8_t* bytes) {
@@ -237,10 +237,10 @@ bool Table::for_each_batch(int64_t first, int64_t end, const std::function<bool(
     });
 }
 
-bool Table::read_column(int32_t field, int64_t first, int64_t end,
+bool TableReader::read_column(int32_t field, int64_t first, int64_t end,
                         const std::function<void(int64_t record, const Value&)>& visit) const {
     Value v;
-    return for_each_batch(first, end, [&](const TableBatch& batch) {
+    return for_each_batch(first, end, [&](const RecordBatch& batch) {
         for (int64_t k = 0; k < batch.size(); ++k) {
             batch.value(k, field, v);
             visit(batch.first() + k, v);
@@ -249,9 +249,9 @@ bool Table::read_column(int32_t field, int64_t first, int64_t end,
     });
 }
 
-ValueProblem TableBatch::value(int64_t k, int32_t field, Value& out) const { return table_->decode(record(k), field, out); }
+ValueProblem RecordBatch::value(int64_t k, int32_t field, Value& out) const { return table_->decode(record(k), field, out); }
 
-ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) const {
+ValueProblem TableReader::decode(const uint8_t* record, int32_t field, Value& out) const {
     out.kind = ValueKind::kNull;
     out.text.clear();
     if (field < 0 || field >= field_count()) return ValueProblem::kNone;
@@ -395,7 +395,7 @@ ValueProblem Table::decode(const uint8_t* record, int32_t field, Value& out) con
     }
 }
 
-ValueProblem Table::decode_memo(const TableField& f, const uint8_t* bytes, Value& out) const {
+ValueProblem TableReader::decode_memo(const TableField& f, const uint8_t* bytes, Value& out) const {
     uint64_t block = 0;
     if (f.length == 4) {
         block = le32(bytes);

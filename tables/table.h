@@ -3,10 +3,10 @@
 // them) can stand on too.  It prints nothing and decides no exit status: it
 // hands out a table's shape, its code page, and each value typed.
 //
-//   Table t;
-//   if (t.open("stock.dbf") != TableStatus::kOpened) fail(t.error());
+//   TableReader t;
+//   if (t.open("stock.dbf") != ReaderStatus::kOpened) fail(t.error());
 //   Value v;
-//   t.for_each_batch(0, t.record_count(), [&](const TableBatch& batch) {
+//   t.for_each_batch(0, t.record_count(), [&](const RecordBatch& batch) {
 //       for (int64_t k = 0; k < batch.size(); ++k)
 //           for (int f = 0; f < t.field_count(); ++f) batch.value(k, f, v);
 //       return true;
@@ -17,7 +17,7 @@
 // (tables/memo.h), in any code page (tables/codepage.h).  dBASE 7 tables
 // (48-byte descriptors) and dBASE II tables (16-byte descriptors) are named
 // and refused.  The records are read in blocks of a few megabytes, as one
-// snapshot of the file as it was when opened (tables/scan.h).
+// snapshot of the file as it was when opened (tables/snapshot.h).
 //
 // Values, by field type:
 //   C, V            kString: UTF-8, up to a NUL, trailing blanks cut
@@ -40,7 +40,7 @@
 // Values that do not read as their type (letters in a number, a date that
 // is no day) come as kString with the text as stored, and decode() says so.
 //
-// A Table is used by one thread at a time: reading memos moves its window.
+// A TableReader is used by one thread at a time: reading memos moves its window.
 #pragma once
 
 #include <cstdint>
@@ -52,11 +52,11 @@
 
 #include "tables/codepage.h"
 #include "tables/memo.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 
 namespace hyl {
 
-enum class TableStatus {
+enum class ReaderStatus {
     kOpened,
     kMissing,          // no such file
     kInUse,            // another program holds it so that it cannot be read
@@ -111,17 +111,17 @@ struct TableField {
     int32_t length_bit = -1; // in _NullFlags: set when a V or Q value is shorter than its field
 };
 
-struct TableOptions {
+struct ReaderOptions {
     std::string encoding;  // a code page name; empty: decide by .cpg and language byte
     // Held as a table opened for appending is held (others may read, none
     // may write), for repair.
     bool for_update = false;
 };
 
-class Table;
+class TableReader;
 
 // Records FIRST .. FIRST + SIZE - 1 as read from the file.
-class TableBatch {
+class RecordBatch {
 public:
     int64_t first() const { return first_; }
     int64_t size() const { return size_; }
@@ -132,26 +132,26 @@ public:
     ValueProblem value(int64_t k, int32_t field, Value& out) const;
 
 private:
-    friend class Table;
-    const Table* table_ = nullptr;
+    friend class TableReader;
+    const TableReader* table_ = nullptr;
     int64_t first_ = 0, size_ = 0, record_length_ = 0;
     const uint8_t* bytes_ = nullptr;
 };
 
-class Table {
+class TableReader {
 public:
-    Table() = default;
-    Table(const Table&) = delete;
-    Table& operator=(const Table&) = delete;
+    TableReader() = default;
+    TableReader(const TableReader&) = delete;
+    TableReader& operator=(const TableReader&) = delete;
 
     // Opens PATH shared for reading (one attempt; nothing shown or waited
     // for), with its memo file when it has one.
-    TableStatus open(const std::string& path, const TableOptions& options = {});
+    ReaderStatus open(const std::string& path, const ReaderOptions& options = {});
     // Why open failed, in plain words ("no such file", "a dBASE 7 table ...").
     const std::string& error() const { return error_; }
 
     void close() { scan_.close(), memo_.close(); }
-    const DbfScan& scan() const { return scan_; }
+    const Snapshot& scan() const { return scan_; }
     const std::vector<TableField>& fields() const { return fields_; }
     int32_t field_count() const { return static_cast<int32_t>(fields_.size()); }
     // The records the header counts.
@@ -165,7 +165,7 @@ public:
 
     // Hands VISIT the records FIRST to END - 1 in batches; VISIT returns
     // false to stop.  False on a read error.
-    bool for_each_batch(int64_t first, int64_t end, const std::function<bool(const TableBatch&)>& visit) const;
+    bool for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit) const;
     // One field of the records FIRST to END - 1: the cheap way to fill a
     // column (only that field is decoded, and only its memos read).
     bool read_column(int32_t field, int64_t first, int64_t end,
@@ -178,7 +178,7 @@ private:
     ValueProblem decode_memo(const TableField& f, const uint8_t* bytes, Value& out) const;
     bool is_null(const uint8_t* record, int32_t bit) const;
 
-    DbfScan scan_;
+    Snapshot scan_;
     std::vector<TableField> fields_;
     CodePageChoice code_page_;
     TextCodec codec_;

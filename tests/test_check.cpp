@@ -12,7 +12,7 @@
 
 #include "tables/check.h"
 #include "tables/repair.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 #include "frame/frame.h"
 #include "hyl.h"
 #include "tests/dbf_builder.h"
@@ -39,9 +39,9 @@ Bytes good_table(int records = 3) {
 
 std::string record_bytes(const std::string& name) { return " " + name + std::string(6 - name.size(), ' ') + "  1.5020100325T"; }
 
-std::set<std::string> codes(const DbfCheckReport& r) {
+std::set<std::string> codes(const CheckReport& r) {
     std::set<std::string> out;
-    for (const auto& f : r.findings) out.insert(Dbf_ProblemCode(f.problem));
+    for (const auto& f : r.findings) out.insert(Check_ProblemCode(f.problem));
     return out;
 }
 
@@ -77,8 +77,8 @@ TEST(Scan, ReadsWhatTheExportsRead) {
         hyltest::write_file(path, bytes);
 
         frame_load();
-        DbfScan scan;
-        const bool scanned = scan.open(path.c_str(), false) == DbfScanStatus::kOpened;
+        Snapshot scan;
+        const bool scanned = scan.open(path.c_str(), false) == SnapshotStatus::kOpened;
         FakePlatform quiet;
         ASSERT_EQ(scanned, Hyl_OpenTableForRead(path.c_str()) == 1) << "round " << round;
         if (scanned) {
@@ -164,12 +164,12 @@ TEST(Check, NamesEachKindOfDamage) {
         c.damage(bytes);
         const std::string path = dir.path("t.dbf");
         hyltest::write_file(path, bytes);
-        const DbfCheckReport r = Dbf_CheckTable(path.c_str());
+        const CheckReport r = Check_Table(path.c_str());
         EXPECT_EQ(!r.checked() ? 2 : r.sound() ? 0 : 1, c.exit) << c.what;
         EXPECT_EQ(codes(r), c.want) << c.what;
         for (const auto& f : r.findings) EXPECT_FALSE(f.message.empty()) << c.what;
     }
-    EXPECT_EQ(Dbf_CheckTable(dir.path("none.dbf").c_str()).status, DbfScanStatus::kMissing);
+    EXPECT_EQ(Check_Table(dir.path("none.dbf").c_str()).status, SnapshotStatus::kMissing);
 }
 
 TEST(Check, SummarisesRepeatedValueProblems) {
@@ -177,9 +177,9 @@ TEST(Check, SummarisesRepeatedValueProblems) {
     Bytes bytes = good_table(50);
     for (int r = 0; r < 50; r += 5) std::copy_n("abc", 3, bytes.begin() + hyltest::dbf_record_position(kFields, r) + 8);
     hyltest::write_file(dir.path("t.dbf"), bytes);
-    const DbfCheckReport r = Dbf_CheckTable(dir.path("t.dbf").c_str());
+    const CheckReport r = Check_Table(dir.path("t.dbf").c_str());
     ASSERT_EQ(r.findings.size(), 1u);
-    const DbfFinding& f = r.findings[0];
+    const Finding& f = r.findings[0];
     EXPECT_EQ(f.field, 1);
     EXPECT_EQ(f.count, 10);
     ASSERT_EQ(f.examples.size(), 3u);
@@ -196,11 +196,11 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
     const struct Case {
         const char* what;
         std::function<void(Bytes&)> damage;
-        DbfRepairOutcome outcome;
+        RepairOutcome outcome;
         uint32_t count;       // after
         std::size_t length;   // after
     } cases[] = {
-        {"sound, with no end marker", [](Bytes&) {}, DbfRepairOutcome::kSound, 3, end3},
+        {"sound, with no end marker", [](Bytes&) {}, RepairOutcome::kSound, 3, end3},
         {"records an append left uncounted, then half a record",
          [](Bytes& b) {
              for (const char* name : {"four", "five"})
@@ -208,32 +208,32 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
              b[b.size() - kRecordLength] = '*';  // a deleted one counts too
              b.insert(b.end(), {' ', 's', 'i'});
          },
-         DbfRepairOutcome::kMended, 5, end3 + 2 * kRecordLength + 1},
+         RepairOutcome::kMended, 5, end3 + 2 * kRecordLength + 1},
         {"fewer records than counted, and half of one",
          [](Bytes& b) {
              hyltest::put_le32(b, 4, 9);
              b.insert(b.end(), {' ', 'x'});
          },
-         DbfRepairOutcome::kMended, 3, end3 + 1},
+         RepairOutcome::kMended, 3, end3 + 1},
         {"bytes after the end marker", [](Bytes& b) { b.insert(b.end(), {0x1A, 'x', 'y'}); },
-         DbfRepairOutcome::kMended, 3, end3 + 1},
+         RepairOutcome::kMended, 3, end3 + 1},
         {"records counted up to one whose flag no record has; the tail stays",
          [](Bytes& b) {
              for (char c : record_bytes("four")) b.push_back(static_cast<uint8_t>(c));
              for (char c : record_bytes("junk")) b.push_back(static_cast<uint8_t>(c));
              b[b.size() - kRecordLength] = 'J';
          },
-         DbfRepairOutcome::kDamageRemains, 4, end3 + 2 * kRecordLength},
+         RepairOutcome::kDamageRemains, 4, end3 + 2 * kRecordLength},
         {"an uncounted record whose number is not one: counted, and said to be left",
          [](Bytes& b) {
              std::string r = record_bytes("four");
              r.replace(7, 6, "  abc ");
              b.insert(b.end(), r.begin(), r.end());
          },
-         DbfRepairOutcome::kDamageRemains, 4, end3 + kRecordLength + 1},
-        {"damage it does not mend", [](Bytes& b) { b[0] = 0x77; }, DbfRepairOutcome::kDamageRemains, 3, end3},
+         RepairOutcome::kDamageRemains, 4, end3 + kRecordLength + 1},
+        {"damage it does not mend", [](Bytes& b) { b[0] = 0x77; }, RepairOutcome::kDamageRemains, 3, end3},
         {"a file that ends inside its header: no end to mend", [](Bytes& b) { b.resize(100); },
-         DbfRepairOutcome::kDamageRemains, 3, 100},
+         RepairOutcome::kDamageRemains, 3, 100},
     };
     hyltest::TempDir dir;
     const std::string path = dir.path("t.dbf"), backup = path + ".bak";
@@ -243,16 +243,16 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
         for (bool dry_run : {true, false}) {
             hyltest::write_file(path, before);
             std::remove(backup.c_str());
-            DbfRepairOptions options;
+            RepairOptions options;
             options.dry_run = dry_run;
-            const DbfRepairResult r = Dbf_RepairTable(path.c_str(), options);
+            const RepairResult r = Repair_Table(path.c_str(), options);
             EXPECT_EQ(r.outcome, c.outcome) << c.what << (dry_run ? " (dry run)" : "");
             // What check says repair mends is what it mends.
-            const std::vector<bool> mends = Dbf_RepairMends(r.before);
+            const std::vector<bool> mends = Repair_Mends(r.before);
             const std::set<std::string> left = codes(r.after);
             ASSERT_EQ(mends.size(), r.before.findings.size());
             for (std::size_t i = 0; i < mends.size(); ++i)
-                EXPECT_NE(mends[i], left.count(Dbf_ProblemCode(r.before.findings[i].problem)) > 0)
+                EXPECT_NE(mends[i], left.count(Check_ProblemCode(r.before.findings[i].problem)) > 0)
                     << c.what << ": " << r.before.findings[i].message;
             const Bytes after = hyltest::read_file(path);
             const bool changes = !dry_run && c.length != before.size();
@@ -269,7 +269,7 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
                 if (i < 4 || i > 7) {
                     ASSERT_EQ(after[i], before[i]) << c.what << " byte " << i;
                 }
-            if (c.outcome == DbfRepairOutcome::kMended) {
+            if (c.outcome == RepairOutcome::kMended) {
                 EXPECT_EQ(after.back(), 0x1A) << c.what;
                 EXPECT_TRUE(r.after.sound()) << c.what;
             }
@@ -287,15 +287,15 @@ TEST(Repair, RefusesATableInUseAndAnExistingBackup) {
     {
         FakePlatform quiet;
         ASSERT_EQ(Hyl_OpenTableForAppend(path.c_str()), 1);
-        const DbfRepairResult r = Dbf_RepairTable(path.c_str(), {});
-        EXPECT_EQ(r.outcome, DbfRepairOutcome::kCannotWork);
+        const RepairResult r = Repair_Table(path.c_str(), {});
+        EXPECT_EQ(r.outcome, RepairOutcome::kCannotWork);
         EXPECT_NE(r.why.find("in use"), std::string::npos) << r.why;
         Hyl_CloseTable();
     }
     frame_unload();
     EXPECT_EQ(hyltest::read_file(path), bytes);
     hyltest::write_file(path + ".bak", {1, 2, 3});
-    EXPECT_EQ(Dbf_RepairTable(path.c_str(), {}).outcome, DbfRepairOutcome::kCannotWork);
+    EXPECT_EQ(Repair_Table(path.c_str(), {}).outcome, RepairOutcome::kCannotWork);
     EXPECT_EQ(hyltest::read_file(path), bytes);
     EXPECT_EQ(hyltest::read_file(path + ".bak"), (Bytes{1, 2, 3}));
     frame_load();
@@ -315,18 +315,18 @@ TEST(Repair, AFailedWriteLeavesATableThatReadsTrue) {
         for (int n = 1; n < 60; ++n) {
             hyltest::write_file(path, damaged);
             std::remove((path + ".bak").c_str());
-            DbfRepairResult r;
+            RepairResult r;
             bool hit;
             {
                 FakePlatform fake;
                 fake.fail_nth(n, {hyltest::Op::kWrite, hyltest::Op::kSetSize, hyltest::Op::kSync, hyltest::Op::kCreate,
                                   hyltest::Op::kReadAt});
-                r = Dbf_RepairTable(path.c_str(), {});
+                r = Repair_Table(path.c_str(), {});
                 hit = fake.fault_fired();
             }
             if (!hit) break;
             ++fired;
-            EXPECT_EQ(r.outcome, DbfRepairOutcome::kCannotWork) << "n " << n;
+            EXPECT_EQ(r.outcome, RepairOutcome::kCannotWork) << "n " << n;
             EXPECT_FALSE(r.why.empty());
             // The count is the one it began with, or one the file holds.
             const Bytes after = hyltest::read_file(path);

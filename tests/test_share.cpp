@@ -14,7 +14,7 @@
 #include "hyl.h"
 #include "lowlevel/lv.h"
 #include "platform/platform.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 #include "tests/dbf_builder.h"
 #include "tests/dbf_bytes.h"
 #include "tests/fake_platform.h"
@@ -258,8 +258,8 @@ TEST(ShareModes, ASnapshotTakenDuringAnAppendHoldsEveryRecordItCounts) {
         }
         return native_platform().file_read_at(h, position, dst, n);
     };
-    DbfScan scan;
-    ASSERT_EQ(scan.open(path.c_str(), false), DbfScanStatus::kOpened);
+    Snapshot scan;
+    ASSERT_EQ(scan.open(path.c_str(), false), SnapshotStatus::kOpened);
     ASSERT_EQ(scan.record_count(), 3);
     std::string last;
     scan.for_each_block(2, 3, [&](int64_t, int64_t, const uint8_t* record) {

@@ -48,11 +48,11 @@ std::string shown(const Value& v) {
 }
 
 // The first record's values of the table in DIR/t.dbf, each with its problem.
-std::vector<std::pair<std::string, ValueProblem>> first_record(const std::string& path, const TableOptions& options = {}) {
-    Table t;
-    EXPECT_EQ(t.open(path, options), TableStatus::kOpened) << t.error();
+std::vector<std::pair<std::string, ValueProblem>> first_record(const std::string& path, const ReaderOptions& options = {}) {
+    TableReader t;
+    EXPECT_EQ(t.open(path, options), ReaderStatus::kOpened) << t.error();
     std::vector<std::pair<std::string, ValueProblem>> out;
-    t.for_each_batch(0, 1, [&](const TableBatch& batch) {
+    t.for_each_batch(0, 1, [&](const RecordBatch& batch) {
         Value v;
         for (int f = 0; f < t.field_count(); ++f) {
             const ValueProblem p = batch.value(0, f, v);
@@ -63,9 +63,9 @@ std::vector<std::pair<std::string, ValueProblem>> first_record(const std::string
     return out;
 }
 
-std::set<std::string> codes(const DbfCheckReport& r) {
+std::set<std::string> codes(const CheckReport& r) {
     std::set<std::string> out;
-    for (const auto& f : r.findings) out.insert(Dbf_ProblemCode(f.problem));
+    for (const auto& f : r.findings) out.insert(Check_ProblemCode(f.problem));
     return out;
 }
 
@@ -303,7 +303,7 @@ TEST(Check, FindsWhatTheNewFormatsHold) {
         Bytes table = b.build();
         if (b.version == 0x04) table[68 + 48] = 0x0D;
         hyltest::write_file(dir.path("t.dbf"), table);
-        const DbfCheckReport r = Dbf_CheckTable(dir.path("t.dbf").c_str());
+        const CheckReport r = Check_Table(dir.path("t.dbf").c_str());
         EXPECT_EQ(r.why, c.why) << c.what;
         EXPECT_EQ(codes(r), c.want) << c.what;
     }
@@ -314,7 +314,7 @@ TEST(Check, FindsWhatTheNewFormatsHold) {
     std::copy_n("NAME\0\0\0\0\0\0\0C\x05", 13, old.begin() + 8);
     old[24] = 0x0D;
     hyltest::write_file(dir.path("old.dbf"), old);
-    Table t;
-    EXPECT_EQ(t.open(dir.path("old.dbf")), TableStatus::kOtherLayout);
+    TableReader t;
+    EXPECT_EQ(t.open(dir.path("old.dbf")), ReaderStatus::kOtherLayout);
     EXPECT_EQ(t.error(), "a dBASE II table (version byte 0x02, 16-byte field descriptors), which hyl does not read");
 }

@@ -22,31 +22,31 @@ namespace {
 
 constexpr int kExitDamage = 1;
 
-std::string shape(const hyl::DbfCheckReport& r) {
-    return hyl::Dbf_Plural(r.extent.counted, "record", "records") + ", " +
-           hyl::Dbf_Plural(r.field_count, "field", "fields");
+std::string shape(const hyl::CheckReport& r) {
+    return hyl::Words_Plural(r.extent.counted, "record", "records") + ", " +
+           hyl::Words_Plural(r.field_count, "field", "fields");
 }
 
-int status_of(const hyl::DbfCheckReport& r) { return !r.checked() ? kExitUsage : r.sound() ? 0 : kExitDamage; }
+int status_of(const hyl::CheckReport& r) { return !r.checked() ? kExitUsage : r.sound() ? 0 : kExitDamage; }
 
-void print_report(const std::string& table, const hyl::DbfCheckReport& r) {
+void print_report(const std::string& table, const hyl::CheckReport& r) {
     if (!r.checked()) {
         std::fprintf(stderr, "hyl: %s: %s\n", table.c_str(), r.why.c_str());
         return;
     }
-    for (const hyl::DbfFinding& f : r.findings) std::printf("%s: %s\n", table.c_str(), f.message.c_str());
+    for (const hyl::Finding& f : r.findings) std::printf("%s: %s\n", table.c_str(), f.message.c_str());
     if (r.sound()) {
         std::printf("%s: sound (%s)\n", table.c_str(), shape(r).c_str());
         return;
     }
-    const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
+    const std::vector<bool> mends = hyl::Repair_Mends(r);
     const bool any_mendable = std::find(mends.begin(), mends.end(), true) != mends.end();
     std::printf("%s: %s (%s)%s\n", table.c_str(),
-                hyl::Dbf_Plural(static_cast<int64_t>(r.findings.size()), "problem", "problems").c_str(),
+                hyl::Words_Plural(static_cast<int64_t>(r.findings.size()), "problem", "problems").c_str(),
                 shape(r).c_str(), any_mendable ? "; hyl repair mends the end of the records" : "");
 }
 
-nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckReport& r, const std::vector<std::string>& names) {
+nlohmann::ordered_json json_of(const std::string& table, const hyl::CheckReport& r, const std::vector<std::string>& names) {
     nlohmann::ordered_json j;
     j["table"] = table;
     j["status"] = !r.checked() ? "unreadable" : r.sound() ? "sound" : "damaged";
@@ -64,11 +64,11 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
     if (!r.memo_file.empty()) j["memo_file"] = r.memo_file;
     j["file_length"] = r.file_length;
     j["findings"] = nlohmann::ordered_json::array();
-    const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
+    const std::vector<bool> mends = hyl::Repair_Mends(r);
     for (std::size_t i = 0; i < r.findings.size(); ++i) {
-        const hyl::DbfFinding& f = r.findings[i];
+        const hyl::Finding& f = r.findings[i];
         nlohmann::ordered_json one;
-        one["code"] = hyl::Dbf_ProblemCode(f.problem);
+        one["code"] = hyl::Check_ProblemCode(f.problem);
         one["message"] = f.message;
         one["count"] = f.count;
         one["repair_mends"] = static_cast<bool>(mends[i]);
@@ -79,7 +79,7 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
         if (f.record >= 0) one["record"] = f.record;
         if (!f.examples.empty()) {
             one["examples"] = nlohmann::ordered_json::array();
-            for (const hyl::DbfExample& e : f.examples) one["examples"].push_back({{"record", e.record}, {"value", e.value}});
+            for (const hyl::FindingExample& e : f.examples) one["examples"].push_back({{"record", e.record}, {"value", e.value}});
         }
         j["findings"].push_back(one);
     }
@@ -89,8 +89,8 @@ nlohmann::ordered_json json_of(const std::string& table, const hyl::DbfCheckRepo
 // The field names in UTF-8, for the JSON findings.
 std::vector<std::string> field_names(const std::string& path, const std::string& encoding) {
     std::vector<std::string> names;
-    hyl::Table table;
-    if (table.open(path, {encoding}) != hyl::TableStatus::kOpened) return names;
+    hyl::TableReader table;
+    if (table.open(path, {encoding}) != hyl::ReaderStatus::kOpened) return names;
     for (const hyl::TableField& f : table.fields()) names.push_back(f.name);
     return names;
 }
@@ -107,10 +107,10 @@ int run_check(const CheckOptions& o) {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& table : o.tables) {
         const std::string path = library_path(table);
-        hyl::DbfCheckReport report;
+        hyl::CheckReport report;
         {
             Progress progress("check " + table);
-            report = hyl::Dbf_CheckTable(
+            report = hyl::Check_Table(
                 path.c_str(), [&](int64_t done, int64_t total) { progress.update(done, total); }, {o.encoding});
         }
         const int table_status = status_of(report);
@@ -125,7 +125,7 @@ int run_check(const CheckOptions& o) {
         std::printf("%s\n", nlohmann::ordered_json{{"tables", all}, {"status", status}}.dump(2).c_str());
     else if (o.tables.size() > 1)
         std::printf("%s: %d sound, %d with damage, %d not checked\n",
-                    hyl::Dbf_Plural(static_cast<int64_t>(o.tables.size()), "table", "tables").c_str(), tally[0],
+                    hyl::Words_Plural(static_cast<int64_t>(o.tables.size()), "table", "tables").c_str(), tally[0],
                     tally[1], tally[2]);
     return status;
 }
@@ -139,25 +139,25 @@ struct RepairOptions {
 
 int run_repair(const RepairOptions& o) {
     const std::string path = library_path(o.table);
-    hyl::DbfRepairOptions options;
+    hyl::RepairOptions options;
     options.dry_run = o.dry_run;
     options.backup = !o.no_backup;
     options.encoding = o.encoding;
-    hyl::DbfRepairResult result;
+    hyl::RepairResult result;
     {
         Progress progress("repair " + o.table);
-        result = hyl::Dbf_RepairTable(path.c_str(), options,
+        result = hyl::Repair_Table(path.c_str(), options,
                                       [&](int64_t done, int64_t total) { progress.update(done, total); });
     }
     const char* table = o.table.c_str();
     for (const std::string& action : result.actions) std::printf("%s: %s\n", table, action.c_str());
-    if (result.outcome == hyl::DbfRepairOutcome::kCannotWork) return fail(kExitUsage, o.table + ": " + result.why);
-    if (result.outcome == hyl::DbfRepairOutcome::kSound) {
+    if (result.outcome == hyl::RepairOutcome::kCannotWork) return fail(kExitUsage, o.table + ": " + result.why);
+    if (result.outcome == hyl::RepairOutcome::kSound) {
         std::printf("%s: sound, nothing to mend (%s)\n", table, shape(result.after).c_str());
         return 0;
     }
-    const bool mended_all = result.outcome == hyl::DbfRepairOutcome::kMended;
-    for (const hyl::DbfFinding& f : result.after.findings) std::printf("%s: left as it is: %s\n", table, f.message.c_str());
+    const bool mended_all = result.outcome == hyl::RepairOutcome::kMended;
+    for (const hyl::Finding& f : result.after.findings) std::printf("%s: left as it is: %s\n", table, f.message.c_str());
     if (o.dry_run) {
         std::printf("%s: nothing changed (dry run)%s\n", table,
                     mended_all ? "; repair would leave it sound" : "; repair would leave the damage above");

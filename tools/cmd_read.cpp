@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tables/check.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 #include "tables/table.h"
 #include "textime/dates.h"
 #include "tools/progress.h"
@@ -24,7 +24,7 @@ namespace {
 // info and dump show the records the header counts, as a host sees them.
 // When the end of the file disagrees with that count (an append cut short, a
 // copy cut off) they say so, so that no record is left out without a word.
-void warn_of_extent(const hyl::DbfScan& scan, const std::string& table) {
+void warn_of_extent(const hyl::Snapshot& scan, const std::string& table) {
     const int64_t length = scan.record_length();
     if (length < 1) return;
     const int64_t counted = std::max(scan.record_count(), 0);
@@ -33,8 +33,8 @@ void warn_of_extent(const hyl::DbfScan& scan, const std::string& table) {
     if (scan.file_length() < end) {
         const int64_t whole = std::max<int64_t>(scan.file_length() - scan.header_length(), 0) / length;
         std::fprintf(stderr, "hyl: warning: %s: the header counts %s but the file holds %s; what the file lacks shows blank%s\n",
-                     table.c_str(), hyl::Dbf_Plural(counted, "record", "records").c_str(),
-                     hyl::Dbf_Plural(whole, "whole record", "whole records").c_str(), see.c_str());
+                     table.c_str(), hyl::Words_Plural(counted, "record", "records").c_str(),
+                     hyl::Words_Plural(whole, "whole record", "whole records").c_str(), see.c_str());
         return;
     }
     // One 0x1A after the records is the end marker many writers put there.
@@ -42,20 +42,20 @@ void warn_of_extent(const hyl::DbfScan& scan, const std::string& table) {
     uint8_t marker = 0;
     if (tail == 0 || (tail == 1 && scan.read(end, &marker, 1) && marker == 0x1A)) return;
     std::fprintf(stderr, "hyl: warning: %s: %s after the %s the header counts are not shown%s\n", table.c_str(),
-                 hyl::Dbf_Plural(tail, "byte", "bytes").c_str(), hyl::Dbf_Plural(counted, "record", "records").c_str(),
+                 hyl::Words_Plural(tail, "byte", "bytes").c_str(), hyl::Words_Plural(counted, "record", "records").c_str(),
                  see.c_str());
 }
 
 // Opens TABLE for reading as a whole, or says why it cannot be.
-int open_table(hyl::Table& table, const std::string& path, const std::string& encoding) {
-    hyl::TableOptions options;
+int open_table(hyl::TableReader& table, const std::string& path, const std::string& encoding) {
+    hyl::ReaderOptions options;
     options.encoding = encoding;
-    if (table.open(library_path(path), options) == hyl::TableStatus::kOpened) return 0;
+    if (table.open(library_path(path), options) == hyl::ReaderStatus::kOpened) return 0;
     return fail(1, "cannot open table " + path + ": " + table.error());
 }
 
 int run_info(const std::string& path, const std::string& encoding) {
-    hyl::Table table;
+    hyl::TableReader table;
     if (int status = open_table(table, path, encoding)) return status;
     std::printf("records: %lld\nfields: %d\n", static_cast<long long>(table.record_count()), table.field_count());
     for (int f = 0; f < table.field_count(); ++f) {
@@ -96,7 +96,7 @@ void append_text(std::string& out, const hyl::TableField& field, const hyl::Valu
         case hyl::ValueKind::kString: out += v.text; return;
         case hyl::ValueKind::kDate: out += hyl::Table_FormatDate(v.integer); return;
         case hyl::ValueKind::kDateTime: out += hyl::Table_FormatDateTime(v.integer); return;
-        case hyl::ValueKind::kBinary: out += "<binary, " + hyl::Dbf_Plural(v.integer, "byte>", "bytes>"); return;
+        case hyl::ValueKind::kBinary: out += "<binary, " + hyl::Words_Plural(v.integer, "byte>", "bytes>"); return;
     }
 }
 
@@ -124,7 +124,7 @@ void append_json(std::string& out, const hyl::Value& v) {
 // table's types and code page say.
 int run_dump(const DumpOptions& o) {
     if (o.csv && o.json) return usage_error("dump", "--csv and --json cannot be given together");
-    hyl::Table table;
+    hyl::TableReader table;
     if (int status = open_table(table, o.table, o.encoding)) return status;
     std::vector<int> shown;  // the fields shown: all but _NullFlags
     std::vector<std::string> names, keys;
@@ -166,7 +166,7 @@ int run_dump(const DumpOptions& o) {
     hyl::Value v;
     std::string value;
     int64_t unread_memos = 0;
-    const bool ok = table.for_each_batch(0, records, [&](const hyl::TableBatch& batch) {
+    const bool ok = table.for_each_batch(0, records, [&](const hyl::RecordBatch& batch) {
         for (int64_t k = 0; k < batch.size(); ++k) {
             if (!o.csv && !o.json) out += "-- record " + std::to_string(batch.first() + k) + '\n';
             for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -217,7 +217,7 @@ int run_dump(const DumpOptions& o) {
     warn_of_extent(table.scan(), o.table);
     if (unread_memos)
         std::fprintf(stderr, "hyl: warning: %s: %s could not be read from the memo file and show blank (hyl check %s tells more)\n",
-                     o.table.c_str(), hyl::Dbf_Plural(unread_memos, "memo", "memos").c_str(), o.table.c_str());
+                     o.table.c_str(), hyl::Words_Plural(unread_memos, "memo", "memos").c_str(), o.table.c_str());
     return 0;
 }
 

@@ -233,8 +233,8 @@ int run_import(const WriteOptions& o) {
 // The fields of an existing table and its code page, read without opening
 // it for writing.
 bool read_fields(const std::string& table, std::vector<FieldDef>* fields, hyl::TextCodec* codec, std::string* why) {
-    hyl::Table t;
-    if (t.open(library_path(table)) != hyl::TableStatus::kOpened) {
+    hyl::TableReader t;
+    if (t.open(library_path(table)) != hyl::ReaderStatus::kOpened) {
         *why = t.error();
         return false;
     }

@@ -13,14 +13,14 @@ namespace {
 
 py::object number_or_none(int64_t n) { return n < 0 ? py::object(py::none()) : py::object(py::int_(n)); }
 
-py::dict report_of(const hyl::DbfCheckReport& r) {
+py::dict report_of(const hyl::CheckReport& r) {
     py::list findings;
-    const std::vector<bool> mends = hyl::Dbf_RepairMends(r);
+    const std::vector<bool> mends = hyl::Repair_Mends(r);
     for (std::size_t i = 0; i < r.findings.size(); ++i) {
-        const hyl::DbfFinding& f = r.findings[i];
+        const hyl::Finding& f = r.findings[i];
         py::list examples;
-        for (const hyl::DbfExample& e : f.examples) examples.append(py::make_tuple(e.record, e.value));
-        findings.append(py::make_tuple(hyl::Dbf_ProblemCode(f.problem), f.message, number_or_none(f.record),
+        for (const hyl::FindingExample& e : f.examples) examples.append(py::make_tuple(e.record, e.value));
+        findings.append(py::make_tuple(hyl::Check_ProblemCode(f.problem), f.message, number_or_none(f.record),
                                        number_or_none(f.field), f.count, examples, static_cast<bool>(mends[i])));
     }
     py::dict out;
@@ -33,10 +33,10 @@ py::dict report_of(const hyl::DbfCheckReport& r) {
     return out;
 }
 
-[[noreturn]] void raise_not_checked(const hyl::DbfCheckReport& r, const std::string& name) {
-    const Failure kind = r.status == hyl::DbfScanStatus::kMissing     ? Failure::kMissing
-                         : r.status == hyl::DbfScanStatus::kInUse     ? Failure::kInUse
-                         : r.status == hyl::DbfScanStatus::kNotATable ? Failure::kNotATable
+[[noreturn]] void raise_not_checked(const hyl::CheckReport& r, const std::string& name) {
+    const Failure kind = r.status == hyl::SnapshotStatus::kMissing     ? Failure::kMissing
+                         : r.status == hyl::SnapshotStatus::kInUse     ? Failure::kInUse
+                         : r.status == hyl::SnapshotStatus::kNotATable ? Failure::kNotATable
                                                                       : Failure::kError;
     raise(kind, name + ": " + r.why);
 }
@@ -47,12 +47,12 @@ void bind_checks(py::module_& m) {
     m.def("check", [](const py::bytes& path_bytes, const std::string& name, const std::string& encoding) {
         const std::string path = path_bytes;
         wait_for_table(path, hyl::kModeShareRead, name, encoding);
-        hyl::DbfCheckReport report;
+        hyl::CheckReport report;
         {
             py::gil_scoped_release released;
-            hyl::TableOptions options;
+            hyl::ReaderOptions options;
             options.encoding = encoding;
-            report = hyl::Dbf_CheckTable(path.c_str(), {}, options);
+            report = hyl::Check_Table(path.c_str(), {}, options);
         }
         if (!report.checked()) raise_not_checked(report, name);
         return report_of(report);
@@ -63,26 +63,26 @@ void bind_checks(py::module_& m) {
         const std::string path = path_bytes;
         // Repair holds the table as an append does, so it waits as one.
         wait_for_table(path, dry_run ? hyl::kModeShareRead : hyl::kModeUpdate, name, encoding);
-        hyl::DbfRepairResult result;
-        hyl::TableStatus status;
+        hyl::RepairResult result;
+        hyl::ReaderStatus status;
         std::string why;
         {
             py::gil_scoped_release released;
             // What repair would only say in words, the reader tells apart.
-            hyl::Table table;
+            hyl::TableReader table;
             status = table.open(path, {encoding});
             why = table.error();
         }
-        if (status != hyl::TableStatus::kOpened) raise(failure_of(status), name + ": " + why);
+        if (status != hyl::ReaderStatus::kOpened) raise(failure_of(status), name + ": " + why);
         {
             py::gil_scoped_release released;
-            hyl::DbfRepairOptions options;
+            hyl::RepairOptions options;
             options.dry_run = dry_run;
             options.backup = backup;
             options.encoding = encoding;
-            result = hyl::Dbf_RepairTable(path.c_str(), options);
+            result = hyl::Repair_Table(path.c_str(), options);
         }
-        if (result.outcome == hyl::DbfRepairOutcome::kCannotWork) {
+        if (result.outcome == hyl::RepairOutcome::kCannotWork) {
             const bool in_use = result.why.rfind("in use", 0) == 0;
             raise(in_use ? Failure::kInUse : Failure::kError, name + ": " + result.why);
         }

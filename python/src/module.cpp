@@ -138,13 +138,13 @@ Failure failure_of_open(int32_t last_error) {
     }
 }
 
-Failure failure_of(hyl::TableStatus status) {
+Failure failure_of(hyl::ReaderStatus status) {
     switch (status) {
-        case hyl::TableStatus::kMissing: return Failure::kMissing;
-        case hyl::TableStatus::kInUse: return Failure::kInUse;
-        case hyl::TableStatus::kNotATable:
-        case hyl::TableStatus::kOtherLayout: return Failure::kNotATable;
-        case hyl::TableStatus::kUnknownEncoding: return Failure::kEncoding;
+        case hyl::ReaderStatus::kMissing: return Failure::kMissing;
+        case hyl::ReaderStatus::kInUse: return Failure::kInUse;
+        case hyl::ReaderStatus::kNotATable:
+        case hyl::ReaderStatus::kOtherLayout: return Failure::kNotATable;
+        case hyl::ReaderStatus::kUnknownEncoding: return Failure::kEncoding;
         default: return Failure::kError;
     }
 }

@@ -74,7 +74,7 @@ extern PyObject* g_binary_memo;
 Failure failure_of_open(int32_t last_error);
 
 // The failure a table the reader did not open stands for.
-Failure failure_of(hyl::TableStatus status);
+Failure failure_of(hyl::ReaderStatus status);
 // Checks ENCODING (check_encoding), then waits for PATH as the library
 // waits for a busy table (20 attempts, about two seconds, the lines it
 // would show kept) and lets it go; raises TableInUse, FileNotFoundError and

@@ -177,7 +177,7 @@ struct Pass {
 class FieldMaker {
 public:
     // CHARACTERS: the code page's, or null when it is not single-byte.
-    FieldMaker(const hyl::Table& table, int32_t field, const Characters* characters, std::size_t slots)
+    FieldMaker(const hyl::TableReader& table, int32_t field, const Characters* characters, std::size_t slots)
         : field_(field), f_(table.fields()[static_cast<std::size_t>(field)]),
           texts_(characters ? *characters : kNoCharacters, slots), dates_(slots) {
         // Plain C, N and D fields (no Visual FoxPro null flag) are read here
@@ -194,7 +194,7 @@ public:
     FieldMaker& operator=(const FieldMaker&) = delete;
 
     // A new reference to the value of this field in record K of BATCH.
-    PyObject* make(const hyl::TableBatch& batch, int64_t k, Value& v) {
+    PyObject* make(const hyl::RecordBatch& batch, int64_t k, Value& v) {
         if (way_ != Way::kReader) {
             const auto* bytes = reinterpret_cast<const char*>(batch.record(k) + f_.offset);
             std::size_t n = strnlen(bytes, static_cast<std::size_t>(f_.length));
@@ -466,14 +466,14 @@ public:
     Reader(const py::bytes& path_bytes, const std::string& name, const std::string& encoding) : name_(name) {
         const std::string path = path_bytes;
         wait_for_table(path, hyl::kModeShareRead, name, encoding);
-        hyl::TableStatus status;
+        hyl::ReaderStatus status;
         {
             py::gil_scoped_release released;
-            hyl::TableOptions options;
+            hyl::ReaderOptions options;
             options.encoding = encoding;
             status = table_.open(path, options);
         }
-        if (status != hyl::TableStatus::kOpened) raise(failure_of(status), name + ": " + table_.error());
+        if (status != hyl::ReaderStatus::kOpened) raise(failure_of(status), name + ": " + table_.error());
         open_ = true;
         count_ = table_.record_count();
         single_byte_ = single_byte(table_.codec());
@@ -510,7 +510,7 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             open = open_;
             if (open)
-                read = table_.for_each_batch(first, end, [&](const hyl::TableBatch& batch) {
+                read = table_.for_each_batch(first, end, [&](const hyl::RecordBatch& batch) {
                     py::gil_scoped_acquire acquired;
                     visit(batch);
                     return true;
@@ -537,7 +537,7 @@ public:
     }
 
     // Record K of BATCH as a dict or a tuple, with its deletion flag when asked.
-    PyObject* record_of(const hyl::TableBatch& batch, int64_t k, bool dict, bool flag, Pass& pass) {
+    PyObject* record_of(const hyl::RecordBatch& batch, int64_t k, bool dict, bool flag, Pass& pass) {
         const auto n = static_cast<Py_ssize_t>(shown_.size());
         PyObject* out = checked(dict ? PyDict_Copy(pass.shape.ptr()) : PyTuple_New(n + flag));
         for (Py_ssize_t i = 0; i < n; ++i) {
@@ -572,7 +572,7 @@ public:
     // Records FIRST .. END - 1 into OUT, the deleted ones only when asked.
     void collect(int64_t first, int64_t end, bool dicts, bool deleted, Pass& pass, py::list& out) {
         ResidentArenas resident;
-        each(first, end, [&](const hyl::TableBatch& batch) {
+        each(first, end, [&](const hyl::RecordBatch& batch) {
             for (int64_t k = 0; k < batch.size(); ++k) {
                 if (!deleted && batch.deleted(k)) continue;
                 PyObject* r = record_of(batch, k, dicts, deleted, pass);
@@ -595,7 +595,7 @@ public:
         // used with the mutex held.
         if (!single_) single_ = std::make_unique<Pass>(pass(false));
         py::object out;
-        each(i, i + 1, [&](const hyl::TableBatch& batch) {
+        each(i, i + 1, [&](const hyl::RecordBatch& batch) {
             out = py::reinterpret_steal<py::object>(record_of(batch, 0, true, false, *single_));
         });
         return out;
@@ -617,7 +617,7 @@ public:
             columns.emplace_back(table_.fields()[static_cast<std::size_t>(shown_[c])], count_);
         Pass all = pass(false);
         ResidentArenas resident;
-        each(0, count_, [&](const hyl::TableBatch& batch) {
+        each(0, count_, [&](const hyl::RecordBatch& batch) {
             for (int64_t k = 0; k < batch.size(); ++k) {
                 if (batch.deleted(k)) continue;
                 for (std::size_t c = 0; c < n; ++c) {
@@ -648,7 +648,7 @@ public:
 private:
     std::string name_;
     std::mutex mutex_;
-    hyl::Table table_;
+    hyl::TableReader table_;
     bool open_ = false;
     int64_t count_ = 0;
     std::vector<int32_t> shown_;    // the fields handed out: all but _NullFlags

@@ -83,9 +83,9 @@ std::string float_text(double d) {
 // runs past the file, or a file that ends before the records its header
 // counts (a record appended after the count would leave a gap of zeros).
 // Empty when appending is safe.
-std::string unsafe_to_append(const hyl::DbfScan& scan) {
+std::string unsafe_to_append(const hyl::Snapshot& scan) {
     int64_t fields_length = 1;
-    for (const hyl::DbfScanField& f : scan.fields()) fields_length += f.length;
+    for (const hyl::SnapshotField& f : scan.fields()) fields_length += f.length;
     const auto fields = static_cast<int64_t>(scan.fields().size());
     if (fields == 0 || scan.record_length() != fields_length || scan.header_length() < 32 * fields + 33 ||
         scan.header_length() > scan.file_length())
@@ -118,8 +118,8 @@ public:
         bool opened = false, held = false;
         int32_t error = 0;
         std::string text;
-        hyl::TableStatus read = hyl::TableStatus::kOpened;
-        hyl::Table reader;
+        hyl::ReaderStatus read = hyl::ReaderStatus::kOpened;
+        hyl::TableReader reader;
         std::string refusal;
         {
             py::gil_scoped_release released;
@@ -136,16 +136,16 @@ public:
             // The names, types and code page as the reader sees them; it
             // shares the table with the writer that holds it.
             if (opened) {
-                hyl::TableOptions options;
+                hyl::ReaderOptions options;
                 options.encoding = encoding;
                 read = reader.open(path_, options);
-                if (read == hyl::TableStatus::kOpened) refusal = unsafe_to_append(reader.scan());
-                if (read != hyl::TableStatus::kOpened || !refusal.empty()) hyl::Dbf_Close(table_);
+                if (read == hyl::ReaderStatus::kOpened) refusal = unsafe_to_append(reader.scan());
+                if (read != hyl::ReaderStatus::kOpened || !refusal.empty()) hyl::Dbf_Close(table_);
             }
         }
         if (!opened)
             raise(held ? Failure::kNotATable : failure_of_open(error), text.empty() ? name + ": cannot be opened" : text);
-        if (read != hyl::TableStatus::kOpened) raise(Failure::kError, name + ": " + reader.error());
+        if (read != hyl::ReaderStatus::kOpened) raise(Failure::kError, name + ": " + reader.error());
         if (!refusal.empty()) raise(Failure::kNotATable, name + ": " + refusal + "; nothing written (hyl.check tells more)");
         open_ = true;
         codec_ = reader.codec();

@@ -17,7 +17,7 @@
 
 #include "tables/check.h"
 #include "tables/repair.h"
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 #include "tables/table.h"
 #include "hyl.h"
 #include "tests/fuzz/fuzz_common.h"
@@ -38,8 +38,8 @@ void must(bool condition) {
 // A few records and fields of the snapshot against the exports.
 void snapshot_reads_as_the_exports(const uint8_t* data, std::size_t size) {
     hylfuzz::put_file(kPath, data, size);
-    hyl::DbfScan scan;
-    const bool scanned = scan.open(kPath, false) == hyl::DbfScanStatus::kOpened;
+    hyl::Snapshot scan;
+    const bool scanned = scan.open(kPath, false) == hyl::SnapshotStatus::kOpened;
     must(scanned == (Hyl_OpenTableForRead(kPath) == 1));
     if (!scanned) return;
     const int fields = Hyl_GetQFields();
@@ -60,10 +60,10 @@ void snapshot_reads_as_the_exports(const uint8_t* data, std::size_t size) {
 
 // Every value of the first records, with their memos.
 void read_values() {
-    hyl::Table table;
-    if (table.open(kPath) != hyl::TableStatus::kOpened) return;
+    hyl::TableReader table;
+    if (table.open(kPath) != hyl::ReaderStatus::kOpened) return;
     hyl::Value v;
-    table.for_each_batch(0, std::min<int64_t>(table.record_count(), 8), [&](const hyl::TableBatch& batch) {
+    table.for_each_batch(0, std::min<int64_t>(table.record_count(), 8), [&](const hyl::RecordBatch& batch) {
         for (int64_t k = 0; k < batch.size(); ++k)
             for (int f = 0; f < table.field_count(); ++f) batch.value(k, f, v);
         return true;
@@ -91,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hylfuzz::put_file(kPath, data, size);
     if (memo_path) hylfuzz::put_file(memo_path, reinterpret_cast<const uint8_t*>(memo.data()), memo.size());
     read_values();
-    (void)hyl::Dbf_CheckTable(kPath);
-    const hyl::DbfRepairResult result = hyl::Dbf_RepairTable(kPath, {});
-    if (result.outcome == hyl::DbfRepairOutcome::kMended) must(result.after.sound());
+    (void)hyl::Check_Table(kPath);
+    const hyl::RepairResult result = hyl::Repair_Table(kPath, {});
+    if (result.outcome == hyl::RepairOutcome::kMended) must(result.after.sound());
     if (memo_path) {
         const auto* kept = hylfuzz::file_bytes(memo_path);
         must(kept && kept->size() == memo.size() && (memo.empty() || std::memcmp(kept->data(), memo.data(), memo.size()) == 0));
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         must(backup->size() == size && (size == 0 || std::memcmp(backup->data(), data, size) == 0));
     const auto* after = hylfuzz::file_bytes(kPath);
     must(after != nullptr);
-    if (result.outcome == hyl::DbfRepairOutcome::kCannotWork) {
+    if (result.outcome == hyl::RepairOutcome::kCannotWork) {
         // A write that stopped half way may leave any bytes where it was
         // writing; the backup holds the table as it was.  With no backup
         // made, nothing was written at all.

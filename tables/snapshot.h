@@ -1,14 +1,14 @@
-// Reading a whole table at once, as one snapshot: for the tool's dump,
-// check and repair, which read every record and would pay a seek and a read
-// per field through the current table.  Not part of the DLL: hosts keep the
-// promise of the exports that every field read sees the file as it is at
-// that moment.
+// The bytes of a table file as one snapshot: the header and descriptors,
+// and the records in blocks of a few megabytes through positioned reads.
+// The typed reader (tables/table.h), check and repair stand on it; nothing
+// here knows what a value is.  Not part of the DLL, whose exports keep the
+// promise that every field read sees the file as it is at that moment.
 //
 // The header and descriptors are read as opening a table reads them (a
 // header shorter than the file's own bytes reads as zeros, the fields end at
-// the 0x0D terminator, offsets are summed from the lengths), and a field's
-// text is what the field-text export gives for the same bytes, so a dump of
-// the snapshot reads exactly as the exports read the table.
+// the 0x0D terminator, offsets are summed from the lengths), and field_text
+// gives what the field-text export gives for the same bytes, so the
+// snapshot can be held to the exports (the fuzz target of check does).
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@
 
 namespace hyl {
 
-enum class DbfScanStatus {
+enum class SnapshotStatus {
     kOpened,
     kMissing,     // no such file
     kInUse,       // another program holds it in a mode that keeps this open out
@@ -26,7 +26,7 @@ enum class DbfScanStatus {
     kNotATable,   // no header the library could open: a header length below 32
 };
 
-struct DbfScanField {
+struct SnapshotField {
     std::string name;  // descriptor bytes 0-10 up to the first NUL, as stored
     char type = '\0';
     int32_t length = 0;
@@ -36,17 +36,17 @@ struct DbfScanField {
     int32_t offset = 0;
 };
 
-class DbfScan {
+class Snapshot {
 public:
-    DbfScan() = default;
-    ~DbfScan();
-    DbfScan(const DbfScan&) = delete;
-    DbfScan& operator=(const DbfScan&) = delete;
+    Snapshot() = default;
+    ~Snapshot();
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
 
     // Opens PATH shared for reading as a read of the library does, or, with
     // FOR_UPDATE, for reading and writing with other writers kept out, as
     // a table opened for appending is held; one attempt, no message shown.
-    DbfScanStatus open(const char* path, bool for_update);
+    SnapshotStatus open(const char* path, bool for_update);
     void close();
 
     int32_t handle() const { return handle_; }
@@ -60,7 +60,7 @@ public:
     bool oem() const;
     // The header length - 32 bytes after the header, zero where the file has none.
     const std::vector<uint8_t>& descriptors() const { return descriptors_; }
-    const std::vector<DbfScanField>& fields() const { return fields_; }
+    const std::vector<SnapshotField>& fields() const { return fields_; }
     // Where record R begins in the file.
     int64_t record_position(int64_t record) const;
 
@@ -94,12 +94,12 @@ private:
     int64_t file_length_ = 0;
     uint8_t header_[32] = {};
     std::vector<uint8_t> descriptors_;
-    std::vector<DbfScanField> fields_;
+    std::vector<SnapshotField> fields_;
     int32_t reach_ = 0;  // bytes a record's fields reach from its start
 };
 
 // LENGTH bytes at POSITION of the file open as HANDLE, FILE_LENGTH bytes
-// long when it was opened: what DbfScan::read does, for the memo file too.
-bool Tables_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length);
+// long when it was opened: what Snapshot::read does, for the memo file too.
+bool Snapshot_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length);
 
 }  // namespace hyl

@@ -1,6 +1,6 @@
 // The whole-table snapshot: the header and descriptors once, then the
 // records in large blocks through positioned reads.
-#include "tables/scan.h"
+#include "tables/snapshot.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,37 +19,37 @@ int16_t le16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_
 
 }  // namespace
 
-DbfScan::~DbfScan() { close(); }
+Snapshot::~Snapshot() { close(); }
 
-void DbfScan::close() {
+void Snapshot::close() {
     if (handle_ != -1) lvv_close(handle_);
     handle_ = -1;
 }
 
-int32_t DbfScan::record_count() const {
+int32_t Snapshot::record_count() const {
     return static_cast<int32_t>(static_cast<uint32_t>(header_[4]) | static_cast<uint32_t>(header_[5]) << 8 |
                                 static_cast<uint32_t>(header_[6]) << 16 | static_cast<uint32_t>(header_[7]) << 24);
 }
-int32_t DbfScan::header_length() const { return le16(header_ + 8); }
-int32_t DbfScan::record_length() const { return le16(header_ + 10); }
-bool DbfScan::oem() const { return Dbf_LanguageIsOem(language()); }
+int32_t Snapshot::header_length() const { return le16(header_ + 8); }
+int32_t Snapshot::record_length() const { return le16(header_ + 10); }
+bool Snapshot::oem() const { return Dbf_LanguageIsOem(language()); }
 
-int64_t DbfScan::record_position(int64_t record) const {
+int64_t Snapshot::record_position(int64_t record) const {
     return header_length() + record * static_cast<int64_t>(record_length());
 }
 
-DbfScanStatus DbfScan::open(const char* path, bool for_update) {
+SnapshotStatus Snapshot::open(const char* path, bool for_update) {
     close();
     handle_ = platform().file_open(path ? path : "", for_update ? kModeUpdate : kModeShareRead);
     if (handle_ == -1) {
         const int32_t error = platform().last_error();
-        if (error == kErrorFileNotFound || error == 3 /* no such folder */) return DbfScanStatus::kMissing;
-        return error == kErrorSharingViolation ? DbfScanStatus::kInUse : DbfScanStatus::kUnreadable;
+        if (error == kErrorFileNotFound || error == 3 /* no such folder */) return SnapshotStatus::kMissing;
+        return error == kErrorSharingViolation ? SnapshotStatus::kInUse : SnapshotStatus::kUnreadable;
     }
     file_length_ = platform().file_length(handle_);
     if (file_length_ < 0 || !read(0, header_, 32)) {
         close();
-        return DbfScanStatus::kUnreadable;
+        return SnapshotStatus::kUnreadable;
     }
     // Another program may be appending: it writes each record before the
     // count that includes it, so the length taken after the header was read
@@ -58,12 +58,12 @@ DbfScanStatus DbfScan::open(const char* path, bool for_update) {
     file_length_ = std::max(file_length_, platform().file_length(handle_));
     if (header_length() < 32) {
         close();
-        return DbfScanStatus::kNotATable;
+        return SnapshotStatus::kNotATable;
     }
     descriptors_.assign(static_cast<std::size_t>(header_length() - 32), 0);
     if (!read(32, descriptors_.data(), static_cast<int64_t>(descriptors_.size()))) {
         close();
-        return DbfScanStatus::kUnreadable;
+        return SnapshotStatus::kUnreadable;
     }
     const int32_t count = Dbf_CountFields(descriptors_.data(), static_cast<int32_t>(descriptors_.size()));
     fields_.clear();
@@ -71,7 +71,7 @@ DbfScanStatus DbfScan::open(const char* path, bool for_update) {
     reach_ = std::max(record_length(), 0);
     for (int32_t i = 0; i < count; ++i) {
         const uint8_t* d = descriptors_.data() + 32 * i;
-        DbfScanField f;
+        SnapshotField f;
         f.name.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 11));
         f.type = static_cast<char>(d[11]);
         f.length = d[16];
@@ -81,14 +81,14 @@ DbfScanStatus DbfScan::open(const char* path, bool for_update) {
         if (f.offset >= 1) reach_ = std::max(reach_, f.offset + f.length);
         fields_.push_back(f);
     }
-    return DbfScanStatus::kOpened;
+    return SnapshotStatus::kOpened;
 }
 
-bool DbfScan::read(int64_t position, uint8_t* dst, int64_t length) const {
-    return Tables_ReadAt(handle_, file_length_, position, dst, length);
+bool Snapshot::read(int64_t position, uint8_t* dst, int64_t length) const {
+    return Snapshot_ReadAt(handle_, file_length_, position, dst, length);
 }
 
-bool Tables_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length) {
+bool Snapshot_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_t* dst, int64_t length) {
     if (length <= 0) return true;  // a header of 32 bytes has no descriptors to read
     // The snapshot ends where the file ended when it was opened; what lies
     // outside the file reads as zeros.
@@ -107,7 +107,7 @@ bool Tables_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint8_
     return true;
 }
 
-bool DbfScan::for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const {
+bool Snapshot::for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const {
     const int64_t length = record_length();
     if (length < 1 || first >= end) return true;
     const int64_t per_block = std::max<int64_t>(1, kBlockBytes / length);
@@ -122,7 +122,7 @@ bool DbfScan::for_each_block(int64_t first, int64_t end, const BlockVisitor& vis
     return true;
 }
 
-std::string DbfScan::field_name(int32_t field) const {
+std::string Snapshot::field_name(int32_t field) const {
     if (field < 0 || field >= static_cast<int32_t>(fields_.size())) return {};
     std::string name = fields_[static_cast<std::size_t>(field)].name;
     while (!name.empty() && static_cast<uint8_t>(name.back()) <= 0x20) name.pop_back();
@@ -131,10 +131,10 @@ std::string DbfScan::field_name(int32_t field) const {
     return name;
 }
 
-int32_t DbfScan::field_text(const uint8_t* record_bytes, int32_t field, char* out) const {
+int32_t Snapshot::field_text(const uint8_t* record_bytes, int32_t field, char* out) const {
     out[0] = '\0';
     if (field < 0 || field >= static_cast<int32_t>(fields_.size()) || record_length() < 1) return 0;
-    const DbfScanField& f = fields_[static_cast<std::size_t>(field)];
+    const SnapshotField& f = fields_[static_cast<std::size_t>(field)];
     if (f.offset < 1) return 0;
     const auto* bytes = reinterpret_cast<const char*>(record_bytes + f.offset);
     int32_t n = static_cast<int32_t>(strnlen(bytes, static_cast<std::size_t>(f.length)));
