@@ -17,25 +17,12 @@ void ansi_to_oem(char* text) {
     for (; *text; ++text) *text = static_cast<char>(kAnsi1251ToOem866[static_cast<uint8_t>(*text)]);
 }
 
-static void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::string ansi_to_utf8(std::string_view ansi) {
     std::string out;
     out.reserve(ansi.size() * 2);
     for (char ch : ansi) {
         auto b = static_cast<uint8_t>(ch);
-        append_utf8(out, b < 0x80 ? char32_t{b} : char32_t{kAnsi1251HighToUnicode[b - 0x80]});
+        Utf8_Append(out, b < 0x80 ? char32_t{b} : char32_t{kAnsi1251HighToUnicode[b - 0x80]});
     }
     return out;
 }
@@ -44,13 +31,9 @@ std::string utf8_to_ansi(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
-        auto lead = static_cast<uint8_t>(utf8[i]);
-        char32_t c = lead;
-        int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        if (extra) c = lead & (0x3F >> extra);
-        ++i;
-        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
-            c = (c << 6) | (static_cast<uint8_t>(utf8[i]) & 0x3F);
+        char32_t c = 0xFFFD;
+        // A byte that is not UTF-8 is a character 1251 lacks.
+        if (!Utf8_Next(utf8, &i, &c)) ++i;
         if (c < 0x80) {
             out += static_cast<char>(c);
             continue;
@@ -92,6 +75,53 @@ int unicode_to_oem866(char32_t c) {
     for (int b = 0; b < 128; ++b)
         if (kOem866HighToUnicode[b] == c) return 0x80 + b;
     return -1;
+}
+
+bool Utf8_Next(std::string_view s, std::size_t* at, char32_t* c) {
+    const std::size_t i = *at;
+    const auto lead = static_cast<unsigned char>(s[i]);
+    int extra = 0;
+    char32_t least = 0, value = 0;
+    if (lead < 0x80) {
+        *c = lead;
+        *at = i + 1;
+        return true;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, value = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, value = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, value = lead & 0x07, least = 0x10000;
+    } else {
+        return false;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        value = (value << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    *c = value;
+    *at = i + static_cast<std::size_t>(extra) + 1;
+    return true;
+}
+
+void Utf8_Append(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
 }  // namespace hyl

@@ -23,6 +23,11 @@ std::string ansi_to_utf8(std::string_view ansi);
 // Characters that Windows-1251 cannot hold become '?'.
 std::string utf8_to_ansi(std::string_view utf8);
 
+// The next character of UTF-8 text at *AT; false at bytes that are not
+// UTF-8 (overlong forms and surrogates included), leaving *AT as it was.
+bool Utf8_Next(std::string_view text, std::size_t* at, char32_t* c);
+void Utf8_Append(std::string& out, char32_t c);
+
 // The code page 866 byte of a Unicode character, or -1 when 866 has none.
 // 866 and 1251 hold different sets: the box-drawing characters are only in
 // 866, the typographic quotes and dashes only in 1251.

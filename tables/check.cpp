@@ -35,20 +35,19 @@ bool known_type(char t) { return t != '\0' && std::strchr("CNFDLMBGPYTIV0@+OWQ",
 bool blank_byte(uint8_t b) { return b == ' ' || b == 0; }
 bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
 
-// Stored bytes as the host would read them, in UTF-8; control bytes and
-// NULs are written \xNN so that a finding never hides them.
-std::string shown(std::string_view bytes, bool oem) {
+// Stored bytes in the table's code page, in UTF-8; control bytes and NULs
+// are written \xNN so that a finding never hides them.
+std::string shown(std::string_view bytes, const TextCodec& codec) {
     std::string out;
-    for (char ch : bytes) {
-        auto b = static_cast<uint8_t>(ch);
-        if (b < 0x20 || b == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", b);
-            out += esc;
-            continue;
-        }
-        const char c = static_cast<char>(oem ? oem_to_ansi_byte(b) : b);
-        out += ansi_to_utf8(std::string_view(&c, 1));
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t run = at;
+        while (run < bytes.size() && static_cast<uint8_t>(bytes[run]) >= 0x20 && bytes[run] != 0x7F) ++run;
+        codec.append_utf8(out, bytes.substr(at, run - at));
+        if (run == bytes.size()) break;
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02X", static_cast<uint8_t>(bytes[run]));
+        out += esc;
+        at = run + 1;
     }
     return out;
 }
@@ -66,41 +65,11 @@ std::string_view trimmed(std::string_view v) {
     return v;
 }
 
-// A number as dBASE and its peers write one: a sign, digits with at most
-// one point, an exponent; blank (no value) and '*' fill (a value too wide
-// for the field) are not damage.
-bool number_ok(std::string_view raw) {
-    const std::string_view v = trimmed(raw);
-    bool whole = false;
-    return v.empty() || v.find_first_not_of('*') == std::string_view::npos || Table_IsNumber(v, &whole);
-}
-
-// YYYYMMDD, a real date; blank and zeros (no date) are not damage.
-bool date_ok(std::string_view v) {
-    if (trimmed(v).empty() || v.find_first_not_of('0') == std::string_view::npos) return true;
-    if (v.size() != 8) return false;
-    for (char c : v)
-        if (!is_digit(static_cast<uint8_t>(c))) return false;
-    auto number = [&](std::size_t at, std::size_t n) {
-        int x = 0;
-        for (std::size_t k = at; k < at + n; ++k) x = x * 10 + (v[k] - '0');
-        return x;
-    };
-    using namespace std::chrono;
-    const year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(4, 2))},
-                             day{static_cast<unsigned>(number(6, 2))}};
-    return number(0, 4) >= 1 && ymd.ok();
-}
-
-// ? (not set), Y/N, T/F in either case; a blank is read as not set too.
-bool logical_ok(std::string_view v) {
-    return v.size() == 1 && std::strchr("?YyNnTtFf ", v[0]) != nullptr;
-}
-
 class Checker {
 public:
     Checker(const TableReader& table, CheckReport& report, bool values_beyond_count)
-        : table_(table), scan_(table.scan()), report_(report), values_beyond_count_(values_beyond_count) {}
+        : table_(table), scan_(table.scan()), layout_(table.layout()), report_(report),
+          values_beyond_count_(values_beyond_count) {}
 
     void header();
     void extent();
@@ -117,48 +86,52 @@ private:
         read_ok_ = scan_.read(position, &b, 1) && read_ok_;
         return b;
     }
-    std::string label(int32_t field) const { return Check_FieldLabel(scan_, field); }
+    std::string label(int32_t field) const { return Check_FieldLabel(table_, field); }
     std::string problem_words(CheckProblem p, bool many) const;
 
     const TableReader& table_;
     const Snapshot& scan_;
+    const TableLayout& layout_;
     CheckReport& report_;
     const bool values_beyond_count_;
     bool read_ok_ = true;
 };
 
 void Checker::header() {
-    const auto& fields = scan_.fields();
+    const auto& fields = layout_.fields;
     const int32_t n = static_cast<int32_t>(fields.size());
     const int32_t hl = scan_.header_length();
+    const bool dbase7 = layout_.format == TableFormat::kDbase7;
     if (!known_version(scan_.version()))
         add(CheckProblem::kUnknownVersion, "header: version byte " + hex_byte(scan_.version()) +
                                              " is not one that dBASE or FoxPro writes");
     if (scan_.file_length() < hl)
         add(CheckProblem::kShortHeader, "header: the file ends at byte " + Words_Grouped(scan_.file_length()) +
                                           ", inside its " + Words_Grouped(hl) + "-byte header");
-    const auto& d = scan_.descriptors();
-    const bool terminated = d.size() > static_cast<std::size_t>(32 * n) && d[32 * n] == kDbfTerminator;
-    const int32_t expected = 32 * n + 33;
-    if (!terminated) {
+    const int32_t expected = layout_.descriptors_at + layout_.descriptor_size * n + 1;
+    const std::string sum_text = std::to_string(layout_.descriptor_size) + " x " + std::to_string(n) + " + " +
+                                 std::to_string(layout_.descriptors_at + 1);
+    if (!layout_.terminated) {
         add(CheckProblem::kNoTerminator, "header: no 0x0D terminator after the " +
                                            Words_Plural(n, "field descriptor", "field descriptors") +
                                            " (header length " + Words_Grouped(hl) + ")");
-    } else if (hl != expected && !(visual_foxpro(scan_.version()) && hl == expected + kFoxProBacklink) &&
-               (dbase3(scan_.version()) || !known_version(scan_.version()))) {
+    } else if (dbase7 ? hl < expected
+                      : hl != expected && !(visual_foxpro(scan_.version()) && hl == expected + kFoxProBacklink) &&
+                            (dbase3(scan_.version()) || !known_version(scan_.version()))) {
+        // dBASE 7 keeps its field properties after the terminator, inside the header.
         add(CheckProblem::kHeaderLength, "header: length " + Words_Grouped(hl) + " does not fit " +
-                                           Words_Plural(n, "descriptor", "descriptors") + " and the terminator (32 x " +
-                                           std::to_string(n) + " + 33 = " + Words_Grouped(expected) + ")");
+                                           Words_Plural(n, "descriptor", "descriptors") + " and the terminator (" +
+                                           sum_text + " = " + Words_Grouped(expected) + ")");
     }
-    int64_t sum = 1;
-    for (const auto& f : fields) sum += f.length;
-    if (scan_.record_length() != sum)
-        add(CheckProblem::kRecordLength, "header: record length " + Words_Grouped(scan_.record_length()) +
-                                           ", but the deletion flag and the fields make " + Words_Grouped(sum));
+    if (scan_.record_length() != layout_.fields_length)
+        add(CheckProblem::kRecordLength,
+            "header: record length " + Words_Grouped(scan_.record_length()) + ", but the deletion flag and the fields make " +
+                Words_Grouped(layout_.fields_length) +
+                (layout_.laid_by_fields ? "; the file's length shows the records laid by the fields, and they are read so" : ""));
 
     std::map<std::string, int32_t> seen;
     for (int32_t i = 0; i < n; ++i) {
-        const SnapshotField& f = fields[static_cast<std::size_t>(i)];
+        const LayoutField& f = fields[static_cast<std::size_t>(i)];
         const std::string_view name = trimmed(f.name);
         if (name.empty()) {
             add(CheckProblem::kEmptyName, "field " + std::to_string(i) + " has no name", i);
@@ -194,7 +167,7 @@ void Checker::header() {
 
 void Checker::extent() {
     RecordExtent& e = report_.extent;
-    const int64_t hl = scan_.header_length(), rl = scan_.record_length(), size = scan_.file_length();
+    const int64_t hl = scan_.header_length(), rl = scan_.stride(), size = scan_.file_length();
     e.counted = static_cast<uint32_t>(scan_.record_count());
     const int64_t data = std::max<int64_t>(0, size - hl);
     const int64_t complete = data / rl;
@@ -275,10 +248,6 @@ CheckProblem problem_of(ValueProblem p) {
     return CheckProblem::kDeletionFlag;  // no problem: never tallied
 }
 
-// Types whose values check reads through the typed reader: all but N, F, D
-// and L, which it reads as before, and the hidden _NullFlags.
-bool reads_typed(char type) { return type != '0'; }
-
 std::string Checker::problem_words(CheckProblem p, bool many) const {
     const std::string memo = table_.memo() ? table_.memo()->path() : "the memo file";
     switch (p) {
@@ -290,10 +259,10 @@ std::string Checker::problem_words(CheckProblem p, bool many) const {
         case CheckProblem::kBadText: return "not text in " + CodePage_Name(table_.codec().codepage()) + " (shown as U+FFFD)";
         case CheckProblem::kNotABlockNumber: return "not a memo block number";
         case CheckProblem::kMemoPastEnd:
-            return (many ? "memo blocks past the end of " : "a memo block past the end of ") + shown(memo, false);
+            return (many ? "memo blocks past the end of " : "a memo block past the end of ") + memo;
         case CheckProblem::kMemoLengthPastEnd:
             return (many ? "memo entries that run past the end of " : "a memo entry that runs past the end of ") +
-                   shown(memo, false);
+                   memo;
         default: return Check_ProblemCode(p);
     }
 }
@@ -301,7 +270,6 @@ std::string Checker::problem_words(CheckProblem p, bool many) const {
 bool Checker::values(const ProgressFn& progress) {
     // Problems of one kind in one field are many or none: one finding each,
     // with its count and its first few values.
-    const bool oem = scan_.oem();
     std::map<std::pair<int32_t, CheckProblem>, Finding> tallies;
     auto tally = [&](int32_t field, CheckProblem problem, int64_t record) -> Finding& {
         Finding& f = tallies[{field, problem}];
@@ -312,14 +280,9 @@ bool Checker::values(const ProgressFn& progress) {
         }
         return f;
     };
-    auto note = [&](int32_t field, CheckProblem problem, int64_t record, std::string_view value) {
-        Finding& f = tally(field, problem, record);
-        if (f.examples.size() < kExamples)
-            f.examples.push_back({record, field < 0 ? hex_byte(static_cast<uint8_t>(value[0]))
-                                                    : shown(trimmed(value), oem)});
-    };
-    // The other types are read as the typed reader reads them; the value's
-    // text (or, for a memo, its block number) is the example.
+    // Every value is read as the typed reader reads it, and what is wrong
+    // with it is what the reader says; the value as stored (or, for a memo,
+    // its block number) is the example, the text read where it is not text.
     Value value;
     auto note_value = [&](int32_t field, int64_t record, const uint8_t* bytes) {
         const CheckProblem problem = problem_of(table_.decode(bytes, field, value));
@@ -328,48 +291,29 @@ bool Checker::values(const ProgressFn& progress) {
         if (problem == CheckProblem::kMemoMissing) return;
         Finding& f = tally(field, problem, record);
         if (f.examples.size() >= kExamples) return;
-        const SnapshotField& d = scan_.fields()[static_cast<std::size_t>(field)];
+        const TableField& d = table_.fields()[static_cast<std::size_t>(field)];
         const std::string_view raw(reinterpret_cast<const char*>(bytes + d.offset), static_cast<std::size_t>(d.length));
         f.examples.push_back({record, problem == CheckProblem::kBadText && value.kind == ValueKind::kString
                                           ? value.text
-                                          : shown(trimmed(raw), table_.codec().codepage() == 866)});
+                                          : shown(trimmed(raw), table_.codec())});
     };
-    const auto& fields = scan_.fields();
+    const auto& fields = table_.fields();
     const int64_t total = report_.extent.present + (values_beyond_count_ ? report_.extent.beyond : 0);
-    const int64_t rl = scan_.record_length();
+    const int64_t rl = scan_.stride();
     const bool ok = scan_.for_each_block(0, total, [&](int64_t first, int64_t count, const uint8_t* bytes) {
         for (int64_t k = 0; k < count; ++k) {
             const uint8_t* record = bytes + k * rl;
             const int64_t r = first + k;
-            if (record[0] != ' ' && record[0] != '*')
-                note(-1, CheckProblem::kDeletionFlag, r, std::string_view(reinterpret_cast<const char*>(record), 1));
+            if (record[0] != ' ' && record[0] != '*') {
+                Finding& f = tally(-1, CheckProblem::kDeletionFlag, r);
+                if (f.examples.size() < kExamples) f.examples.push_back({r, hex_byte(record[0])});
+            }
             for (std::size_t i = 0; i < fields.size(); ++i) {
-                const SnapshotField& f = fields[i];
+                const TableField& f = fields[i];
                 // A field that runs past its record, or a date field of another
                 // length, has its own finding; its values would only repeat it.
-                if (f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
-                const std::string_view v(reinterpret_cast<const char*>(record + f.offset),
-                                         static_cast<std::size_t>(f.length));
-                CheckProblem problem;
-                switch (f.type) {
-                    case 'N':
-                    case 'F':
-                        if (number_ok(v)) continue;
-                        problem = CheckProblem::kNotANumber;
-                        break;
-                    case 'D':
-                        if (date_ok(v)) continue;
-                        problem = CheckProblem::kNotADate;
-                        break;
-                    case 'L':
-                        if (logical_ok(v)) continue;
-                        problem = CheckProblem::kNotALogical;
-                        break;
-                    default:
-                        if (reads_typed(f.type)) note_value(static_cast<int32_t>(i), r, record);
-                        continue;
-                }
-                note(static_cast<int32_t>(i), problem, r, v);
+                if (f.hidden || f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
+                note_value(static_cast<int32_t>(i), r, record);
             }
         }
         if (progress) progress(first + count, total);
@@ -445,13 +389,14 @@ const char* Check_ProblemCode(CheckProblem problem) {
     return "unknown";
 }
 
-std::string Check_FieldLabel(const Snapshot& scan, int32_t field) {
-    if (field < 0 || field >= static_cast<int32_t>(scan.fields().size())) return "field " + std::to_string(field);
-    const SnapshotField& f = scan.fields()[static_cast<std::size_t>(field)];
+std::string Check_FieldLabel(const TableReader& table, int32_t field) {
+    const auto& fields = table.layout().fields;
+    if (field < 0 || field >= static_cast<int32_t>(fields.size())) return "field " + std::to_string(field);
+    const LayoutField& f = fields[static_cast<std::size_t>(field)];
     std::string shape = f.type > 0x20 && f.type < 0x7F ? std::string(1, f.type) : hex_byte(static_cast<uint8_t>(f.type));
     shape += " " + std::to_string(f.length);
     if (f.decimals) shape += "." + std::to_string(f.decimals);
-    return "field " + std::to_string(field) + " " + shown(trimmed(f.name), scan.oem()) + " (" + shape + ")";
+    return "field " + std::to_string(field) + " " + shown(trimmed(f.name), table.codec()) + " (" + shape + ")";
 }
 
 CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, bool values_beyond_count) {
@@ -463,14 +408,12 @@ CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, boo
     report.header_length = scan.header_length();
     report.record_length = scan.record_length();
     report.language = scan.language();
-    report.field_count = static_cast<int32_t>(scan.fields().size());
+    report.field_count = table.field_count();
     report.file_length = scan.file_length();
     report.code_page = table.code_page().describe();
     if (table.memo()) report.memo_file = table.memo()->path();
     // What no reading of the header can place records by is not a table.
-    const bool terminated = scan.descriptors().size() > 32 * scan.fields().size() &&
-                            scan.descriptors()[32 * scan.fields().size()] == kDbfTerminator;
-    if (scan.file_length() < 32 || scan.record_length() < 1 || (!known_version(scan.version()) && !terminated)) {
+    if (scan.file_length() < 32 || scan.stride() < 1 || (!known_version(scan.version()) && !table.layout().terminated)) {
         report.status = SnapshotStatus::kNotATable;
         report.why = "not a dBASE table";
         return report;

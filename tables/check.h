@@ -116,6 +116,6 @@ std::string Words_Grouped(int64_t n);
 std::string Words_Plural(int64_t n, const char* one, const char* many);
 
 // A field as the findings name it: "field 2 QTY (N 10.2)".
-std::string Check_FieldLabel(const Snapshot& scan, int32_t field);
+std::string Check_FieldLabel(const TableReader& table, int32_t field);
 
 }  // namespace hyl

@@ -32,6 +32,38 @@ constexpr LanguageDriver kLanguageDrivers[] = {
 // the ones FoxPro and this library write.
 constexpr LanguageDriver kPreferred[] = {{0x65, 866}, {0x64, 852}, {0x66, 865}, {0x03, 1252}};
 
+// The code pages known by a name rather than a number: how --encoding and
+// .cpg files may name them (upper case, blanks and dashes squeezed out), how
+// iconv names them (none for the ones with tables of our own), and how
+// Python does.  Windows, DOS and ISO 8859 code pages go by their numbers.
+struct NamedCodePage {
+    int codepage;
+    const char* aliases;  // separated by blanks
+    const char* iconv;
+    const char* python;
+};
+constexpr NamedCodePage kNamedCodePages[] = {
+    {kCodePageUtf8, "UTF8", "UTF-8", "utf-8"},
+    {28591, "LATIN1", "ISO-8859-1", "iso8859-1"},
+    {20866, "KOI8R", "KOI8-R", "koi8-r"},
+    {21866, "KOI8U", "KOI8-U", "koi8-u"},
+    {20127, "ASCII USASCII", "ASCII", "ascii"},
+    {10000, "MACINTOSH MACROMAN", "MACINTOSH", "mac-roman"},
+    {10007, "MACCYRILLIC", "MAC-CYRILLIC", "mac-cyrillic"},
+    {10029, "MACLATIN2 MACCENTRALEUROPE", "MAC-CENTRALEUROPE", "mac-latin2"},
+    {620, "MAZOVIA", nullptr, "mazovia"},
+    {895, "KAMENICKY KEYBCS2", nullptr, "kamenicky"},
+    {932, "SHIFTJIS SJIS", "CP932", "cp932"},
+    {936, "GBK", "CP936", "gbk"},
+    {950, "BIG5", "CP950", "cp950"},
+};
+
+const NamedCodePage* named_code_page(int codepage) {
+    for (const NamedCodePage& named : kNamedCodePages)
+        if (named.codepage == codepage) return &named;
+    return nullptr;
+}
+
 bool multibyte_codepage(int codepage) { return codepage == 932 || codepage == 936 || codepage == 949 || codepage == 950; }
 
 // Code pages of DOS that no system converter carries: the upper halves,
@@ -94,17 +126,24 @@ uint8_t CodePage_Language(int codepage) {
     return 0;
 }
 
+int CodePage_OfDriverName(std::string_view name) {
+    // dBASE 7's drivers name their DOS code page in digits ("DB866RU0",
+    // "DB437US0", "DB852PO0"); its Windows drivers ("DBWINUS0", "DBWINWE0")
+    // are Windows-1252's.
+    std::string n = upper_squeezed(name);
+    if (n.rfind("DBWIN", 0) == 0) return 1252;
+    if (n.size() >= 5 && n.rfind("DB", 0) == 0 && digits_only(n.substr(2, 3))) return std::stoi(n.substr(2, 3));
+    return 0;
+}
+
 int CodePage_FromName(std::string_view name) {
     std::string n = upper_squeezed(name);
-    static const struct {
-        const char* name;
-        int codepage;
-    } kNamed[] = {{"UTF8", kCodePageUtf8}, {"LATIN1", 28591}, {"KOI8R", 20866}, {"KOI8U", 21866},
-                  {"MACINTOSH", 10000}, {"MACROMAN", 10000}, {"MACCYRILLIC", 10007}, {"MAZOVIA", 620},
-                  {"KAMENICKY", 895}, {"KEYBCS2", 895}, {"ASCII", 20127}, {"USASCII", 20127},
-                  {"SHIFTJIS", 932}, {"SJIS", 932}, {"GBK", 936}, {"BIG5", 950}};
-    for (const auto& entry : kNamed)
-        if (n == entry.name) return entry.codepage;
+    for (const NamedCodePage& named : kNamedCodePages)
+        for (std::string_view aliases = named.aliases; !aliases.empty();) {
+            const std::size_t blank = std::min(aliases.find(' '), aliases.size());
+            if (n == aliases.substr(0, blank)) return named.codepage;
+            aliases.remove_prefix(std::min(blank + 1, aliases.size()));
+        }
     for (const char* prefix : {"ISO8859", "ISO"}) {
         if (n.rfind(prefix, 0) == 0 && digits_only(n.substr(std::string_view(prefix).size()))) {
             const int part = std::stoi(n.substr(std::string_view(prefix).size()));
@@ -125,6 +164,18 @@ int CodePage_FromName(std::string_view name) {
     return digits_only(n) ? std::stoi(n) : 0;
 }
 
+std::string CodePage_IconvName(int codepage) {
+    if (const NamedCodePage* named = named_code_page(codepage)) return named->iconv ? named->iconv : "";
+    if (codepage >= 28591 && codepage <= 28606) return "ISO-8859-" + std::to_string(codepage - 28590);
+    return "CP" + std::to_string(codepage);
+}
+
+std::string CodePage_PythonName(int codepage) {
+    if (const NamedCodePage* named = named_code_page(codepage)) return named->python;
+    if (codepage >= 28591 && codepage <= 28606) return "iso8859-" + std::to_string(codepage - 28590);
+    return "cp" + std::to_string(codepage);
+}
+
 std::string CodePage_Name(int codepage) {
     if (codepage == kCodePageUtf8) return "UTF-8";
     if (codepage >= 28591 && codepage <= 28606) return "ISO-8859-" + std::to_string(codepage - 28590);
@@ -138,6 +189,7 @@ std::string CodePageChoice::describe() const {
     const std::string name = CodePage_Name(codepage);
     switch (source) {
         case CodePageSource::kGiven: return name + " (--encoding)";
+        case CodePageSource::kLanguageDriver: return name + " (language driver " + driver + ")";
         case CodePageSource::kCpgFile: return name + " (.cpg)";
         case CodePageSource::kLanguageByte: return name + " (language byte " + hex(language) + ")";
         case CodePageSource::kDefault: break;
@@ -145,21 +197,26 @@ std::string CodePageChoice::describe() const {
     return name + " (language byte " + hex(language) + " names none; the default)";
 }
 
-bool CodePage_Choose(std::string_view given, std::string_view cpg, uint8_t language, CodePageChoice* choice,
-                     std::string* unknown) {
-    choice->language = language;
-    for (const auto& [text, source] : {std::pair{given, CodePageSource::kGiven}, std::pair{cpg, CodePageSource::kCpgFile}}) {
-        if (upper_squeezed(text).empty()) continue;
+bool CodePage_Choose(const CodePageClues& clues, CodePageChoice* choice, std::string* unknown) {
+    choice->language = clues.language;
+    choice->driver.clear();
+    auto named = [&](std::string_view text, CodePageSource source) {
         choice->codepage = CodePage_FromName(text);
         choice->source = source;
-        if (choice->codepage == 0) {
-            *unknown = std::string(text);
-            while (!unknown->empty() && static_cast<uint8_t>(unknown->back()) <= 0x20) unknown->pop_back();
-            return false;
-        }
+        if (choice->codepage != 0) return true;
+        *unknown = std::string(text);
+        while (!unknown->empty() && static_cast<uint8_t>(unknown->back()) <= 0x20) unknown->pop_back();
+        return false;
+    };
+    if (!upper_squeezed(clues.given).empty()) return named(clues.given, CodePageSource::kGiven);
+    if (const int codepage = CodePage_OfDriverName(clues.driver)) {
+        choice->codepage = codepage;
+        choice->source = CodePageSource::kLanguageDriver;
+        choice->driver = std::string(clues.driver);
         return true;
     }
-    choice->codepage = CodePage_OfLanguage(language);
+    if (!upper_squeezed(clues.cpg).empty()) return named(clues.cpg, CodePageSource::kCpgFile);
+    choice->codepage = CodePage_OfLanguage(clues.language);
     choice->source = CodePageSource::kLanguageByte;
     if (choice->codepage == 0) {
         choice->codepage = 1251;
@@ -290,53 +347,6 @@ bool TextCodec::encode(std::string_view utf8, std::string& out, char32_t* missin
         out += static_cast<char>(it->second);
     }
     return true;
-}
-
-bool Utf8_Next(std::string_view s, std::size_t* at, char32_t* c) {
-    const std::size_t i = *at;
-    const auto lead = static_cast<unsigned char>(s[i]);
-    int extra = 0;
-    char32_t least = 0, value = 0;
-    if (lead < 0x80) {
-        *c = lead;
-        *at = i + 1;
-        return true;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1, value = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2, value = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3, value = lead & 0x07, least = 0x10000;
-    } else {
-        return false;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        value = (value << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-    *c = value;
-    *at = i + static_cast<std::size_t>(extra) + 1;
-    return true;
-}
-
-void Utf8_Append(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace hyl

@@ -2,11 +2,12 @@
 // tables (never the DLL, whose exports convert 866 to 1251 and nothing else).
 //
 // Which code page a table's text is in is decided in this order: a name the
-// user gives; else a .cpg file beside the table, as GIS programs write one
-// ("UTF-8", "1251", "ANSI 1251", "OEM 866", "ISO-8859-1", "88591"); else the
-// language byte, by the language-driver table of dBASE and FoxPro; else, for
-// language byte 0, Windows-1251, which is what these tables were read as
-// before any of this was known.
+// user gives; else, in a dBASE 7 table, the name of its language driver
+// ("DB866RU0"), which dBASE itself writes; else a .cpg file beside the
+// table, as GIS programs write one ("UTF-8", "1251", "ANSI 1251", "OEM 866",
+// "ISO-8859-1", "88591"); else the language byte, by the language-driver
+// table of dBASE and FoxPro; else, for language byte 0, Windows-1251, which
+// is what these tables were read as before any of this was known.
 //
 // Text is converted to UTF-8 by the system's converter (iconv natively,
 // MultiByteToWideChar on Windows: tables/codepage_system.h) once per code
@@ -19,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/codepage.h"  // Utf8_Next, Utf8_Append
+
 namespace hyl {
 
 constexpr int kCodePageUtf8 = 65001;
@@ -28,28 +31,45 @@ constexpr int kCodePageUtf8 = 65001;
 int CodePage_OfLanguage(uint8_t language);
 // The language byte a table in CODEPAGE is marked with, 0 for none (UTF-8).
 uint8_t CodePage_Language(int codepage);
+// The code page a dBASE 7 language driver name stands for ("DB866RU0" 866,
+// "DBWINUS0" 1252), 0 for none.
+int CodePage_OfDriverName(std::string_view name);
 // A code page by a name as --encoding and .cpg files give it, in any case:
 // "UTF-8", "1251", "CP1251", "windows-1250", "ANSI 1251", "OEM 866", "IBM866",
 // "ISO-8859-5", "88591", "KOI8-R", "Mazovia".  0 when it names none.
 int CodePage_FromName(std::string_view name);
+// The name iconv knows CODEPAGE by ("CP866", "KOI8-R", "ISO-8859-5"), empty
+// for the code pages with tables of our own, and the name Python's codecs
+// give it ("cp866", "koi8-r", "iso8859-5", "utf-8").
+std::string CodePage_IconvName(int codepage);
+std::string CodePage_PythonName(int codepage);
 // "code page 1250", "UTF-8", "ISO-8859-1", "code page 620 (Mazovia)".
 std::string CodePage_Name(int codepage);
 
-enum class CodePageSource { kGiven, kCpgFile, kLanguageByte, kDefault };
+enum class CodePageSource { kGiven, kLanguageDriver, kCpgFile, kLanguageByte, kDefault };
 
 struct CodePageChoice {
     int codepage = 1251;
     CodePageSource source = CodePageSource::kDefault;
     uint8_t language = 0;
-    // "code page 1250 (language byte 0xC8)", "UTF-8 (.cpg)".
+    std::string driver;  // the dBASE 7 language driver name it was decided by
+    // "code page 1250 (language byte 0xC8)", "UTF-8 (.cpg)",
+    // "code page 866 (language driver DB866RU0)".
     std::string describe() const;
 };
 
-// Decides as above.  GIVEN is the user's name or empty, CPG the text of the
-// .cpg file or empty when there is none.  False, with the choice unset, when
-// GIVEN or the .cpg names no code page (then *UNKNOWN is that name).
-bool CodePage_Choose(std::string_view given, std::string_view cpg, uint8_t language, CodePageChoice* choice,
-                     std::string* unknown);
+// What a table says of its code page, and what the user says.
+struct CodePageClues {
+    std::string_view given;   // the user's name, or empty
+    std::string_view driver;  // a dBASE 7 language driver name, or empty
+    std::string_view cpg;     // the text of the .cpg file, or empty when there is none
+    uint8_t language = 0;     // the language byte
+};
+
+// Decides as above.  False, with the choice unset, when the given name or
+// the .cpg names no code page (then *UNKNOWN is that name).  A driver name
+// this library does not know says nothing.
+bool CodePage_Choose(const CodePageClues& clues, CodePageChoice* choice, std::string* unknown);
 
 // Bytes of one code page to UTF-8 and back.
 class TextCodec {
@@ -79,10 +99,5 @@ private:
     bool valid_[256] = {};
     std::vector<std::pair<char32_t, uint8_t>> reverse_;  // sorted by character
 };
-
-// The next character of UTF-8 text at *AT; false at bytes that are not
-// UTF-8 (overlong forms and surrogates included), leaving *AT as it was.
-bool Utf8_Next(std::string_view text, std::size_t* at, char32_t* c);
-void Utf8_Append(std::string& out, char32_t c);
 
 }  // namespace hyl

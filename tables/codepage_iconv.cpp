@@ -12,22 +12,9 @@
 namespace hyl {
 namespace {
 
-std::string iconv_name(int codepage) {
-    if (codepage >= 28591 && codepage <= 28606) return "ISO-8859-" + std::to_string(codepage - 28590);
-    switch (codepage) {
-        case 20866: return "KOI8-R";
-        case 21866: return "KOI8-U";
-        case 20127: return "ASCII";
-        case 10000: return "MACINTOSH";
-        case 10007: return "MAC-CYRILLIC";
-        case 10029: return "MAC-CENTRALEUROPE";
-        default: return "CP" + std::to_string(codepage);
-    }
-}
-
 class Converter {
 public:
-    explicit Converter(int codepage) : cd_(iconv_open("UTF-32LE", iconv_name(codepage).c_str())) {}
+    explicit Converter(int codepage) : cd_(iconv_open("UTF-32LE", CodePage_IconvName(codepage).c_str())) {}
     ~Converter() {
         if (ok()) iconv_close(cd_);
     }

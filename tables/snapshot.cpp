@@ -35,7 +35,7 @@ int32_t Snapshot::record_length() const { return le16(header_ + 10); }
 bool Snapshot::oem() const { return Dbf_LanguageIsOem(language()); }
 
 int64_t Snapshot::record_position(int64_t record) const {
-    return header_length() + record * static_cast<int64_t>(record_length());
+    return header_length() + record * stride_;
 }
 
 SnapshotStatus Snapshot::open(const char* path, bool for_update) {
@@ -68,6 +68,7 @@ SnapshotStatus Snapshot::open(const char* path, bool for_update) {
     const int32_t count = Dbf_CountFields(descriptors_.data(), static_cast<int32_t>(descriptors_.size()));
     fields_.clear();
     int16_t offset = 1;
+    stride_ = record_length();
     reach_ = std::max(record_length(), 0);
     for (int32_t i = 0; i < count; ++i) {
         const uint8_t* d = descriptors_.data() + 32 * i;
@@ -108,7 +109,7 @@ bool Snapshot_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint
 }
 
 bool Snapshot::for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const {
-    const int64_t length = record_length();
+    const int64_t length = stride_;
     if (length < 1 || first >= end) return true;
     const int64_t per_block = std::max<int64_t>(1, kBlockBytes / length);
     std::vector<uint8_t> block;

@@ -61,8 +61,14 @@ public:
     // The header length - 32 bytes after the header, zero where the file has none.
     const std::vector<uint8_t>& descriptors() const { return descriptors_; }
     const std::vector<SnapshotField>& fields() const { return fields_; }
+    // What the records are laid by: the header's record length, unless
+    // lay_records said otherwise.
+    int64_t stride() const { return stride_; }
     // Where record R begins in the file.
     int64_t record_position(int64_t record) const;
+    // Reads the records as laid by STRIDE bytes, their fields reaching REACH
+    // bytes from each record's start (tables/layout.h decides both).
+    void lay_records(int64_t stride, int32_t reach) { stride_ = stride, reach_ = reach; }
 
     // LENGTH bytes at POSITION; bytes past the end of the file (as it was
     // when opened) read as zero.  False on a read error, and when the file
@@ -95,6 +101,7 @@ private:
     uint8_t header_[32] = {};
     std::vector<uint8_t> descriptors_;
     std::vector<SnapshotField> fields_;
+    int64_t stride_ = 0;
     int32_t reach_ = 0;  // bytes a record's fields reach from its start
 };
 

@@ -94,8 +94,8 @@ void append_text(std::string& out, const hyl::TableField& field, const hyl::Valu
         case hyl::ValueKind::kDouble: append_double(out, v.real); return;
         case hyl::ValueKind::kDecimal:
         case hyl::ValueKind::kString: out += v.text; return;
-        case hyl::ValueKind::kDate: out += hyl::Table_FormatDate(v.integer); return;
-        case hyl::ValueKind::kDateTime: out += hyl::Table_FormatDateTime(v.integer); return;
+        case hyl::ValueKind::kDate: out += hyl::Date_Format(v.integer); return;
+        case hyl::ValueKind::kDateTime: out += hyl::DateTime_Format(v.integer); return;
         case hyl::ValueKind::kBinary: out += "<binary, " + hyl::Words_Plural(v.integer, "byte>", "bytes>"); return;
     }
 }
@@ -114,8 +114,8 @@ void append_json(std::string& out, const hyl::Value& v) {
             return;
         case hyl::ValueKind::kDecimal: append_json_decimal(out, v.text); return;
         case hyl::ValueKind::kString: append_json_string(out, v.text); return;
-        case hyl::ValueKind::kDate: out += '"' + hyl::Table_FormatDate(v.integer) + '"'; return;
-        case hyl::ValueKind::kDateTime: out += '"' + hyl::Table_FormatDateTime(v.integer) + '"'; return;
+        case hyl::ValueKind::kDate: out += '"' + hyl::Date_Format(v.integer) + '"'; return;
+        case hyl::ValueKind::kDateTime: out += '"' + hyl::DateTime_Format(v.integer) + '"'; return;
         case hyl::ValueKind::kBinary: out += "{\"bytes\":" + std::to_string(v.integer) + "}"; return;
     }
 }

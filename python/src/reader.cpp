@@ -51,23 +51,6 @@ PyObject* checked(PyObject* o) {
     return o;
 }
 
-// The name Python gives a code page's codec.
-std::string python_codec(int codepage) {
-    if (codepage == hyl::kCodePageUtf8) return "utf-8";
-    if (codepage >= 28591 && codepage <= 28606) return "iso8859-" + std::to_string(codepage - 28590);
-    switch (codepage) {
-        case 20866: return "koi8-r";
-        case 21866: return "koi8-u";
-        case 20127: return "ascii";
-        case 10000: return "mac-roman";
-        case 10007: return "mac-cyrillic";
-        case 10029: return "mac-latin2";
-        case 620: return "mazovia";
-        case 895: return "kamenicky";
-        default: return "cp" + std::to_string(codepage);
-    }
-}
-
 // Text in a single-byte code page made into str directly, a code point a
 // byte, without UTF-8 on the way; texts met again (columns of names and
 // kinds repeat) given as the str already made, which costs neither the time
@@ -498,7 +481,7 @@ public:
         return out;
     }
 
-    std::string encoding() const { return python_codec(table_.code_page().codepage); }
+    std::string encoding() const { return hyl::CodePage_PythonName(table_.code_page().codepage); }
     int64_t size() const { return count_; }
 
     // Hands VISIT each block of the records FIRST .. END - 1, with the GIL.

@@ -139,8 +139,15 @@ for what, damaged, warning in [
 # (what, command line, exit status, text expected in the output)
 with open(os.path.join(work, "cz.csv"), "w") as f:
     f.write("JMÉNO:C:20,POČET:N:5\nHněvošický háj,3\n")
+# dBASE 7: a 68-byte header naming its language driver, 48-byte descriptors,
+# an I field big-endian with its sign bit flipped.
 with open(os.path.join(work, "dbase7.dbf"), "wb") as f:
-    f.write(bytes([4]) + bytes(7) + (68 + 48 + 1).to_bytes(2, "little") + bytes(58 + 48) + b"\r")
+    def descriptor(name, kind, length):
+        return name.encode("cp866").ljust(32, b"\0") + kind + bytes([length]) + bytes(14)
+    f.write(bytes([4, 126, 12, 8]) + (1).to_bytes(4, "little") + (68 + 96 + 1).to_bytes(2, "little") +
+            (15).to_bytes(2, "little") + bytes(20) + b"DB866RU0".ljust(32, b"\0") + bytes(4) +
+            descriptor("ИМЯ", b"C", 10) + descriptor("N", b"I", 4) + b"\r" +
+            b" " + "Котёл".encode("cp866").ljust(10) + (7 ^ 0x80000000).to_bytes(4, "big") + b"\x1a")
 ENCODINGS = [
     ("UTF-8 table with a .cpg", ["import", "u.dbf", "cz.csv", "--encoding", "utf-8"], 0, "1 records"),
     ("its code page named", ["info", "u.dbf"], 0, "code page: UTF-8 (.cpg)"),
@@ -152,8 +159,9 @@ ENCODINGS = [
     ("read in a code page given", ["dump", "w.dbf", "--csv", "--encoding", "1252"], 0, "POÈET\nHnìvošický"),
     ("a code page that is none", ["dump", "w.dbf", "--encoding", "klingon"], 2, "'klingon' names no code page"),
     ("--csv and --json", ["dump", "w.dbf", "--csv", "--json"], 2, "cannot be given together"),
-    ("dBASE 7 refused by name", ["dump", "dbase7.dbf"], 1, "a dBASE 7 table (version byte 0x04"),
-    ("dBASE 7 not checked", ["check", "dbase7.dbf"], 2, "a dBASE 7 table"),
+    ("dBASE 7 read", ["dump", "dbase7.dbf", "--json"], 0, '{"ИМЯ":"Котёл","N":7}\n'),
+    ("dBASE 7's language driver", ["info", "dbase7.dbf"], 0, "code page: code page 866 (language driver DB866RU0)"),
+    ("dBASE 7 checked", ["check", "dbase7.dbf"], 0, "dbase7.dbf: sound (1 record, 2 fields)"),
 ]
 for what, args, want_exit, want in ENCODINGS:
     got = run(*args)
