@@ -17,10 +17,10 @@ def sources():
     use), the whole-table reader, the tool's value checks and chart, and the
     module itself; the Windows parts left out."""
     found = []
-    for folder in ("platform", "lowlevel", "dbf", "textime", "plan", "tables", "python/src"):
+    for folder in ("platform", "lowlevel", "dbf", "textime", "plan", "tables", "writing", "python/src"):
         found += sorted(glob.glob(os.path.join(ROOT, folder, "*.cpp")))
     found = [s for s in found if "win32" not in os.path.basename(s)]
-    found += [os.path.join(ROOT, "tools", name) for name in ("table_input.cpp", "chart.cpp")]
+    found += [os.path.join(ROOT, "tools", "chart.cpp")]
     # setuptools takes sources only relative to this folder.
     return [os.path.relpath(s, HERE) for s in found]
 

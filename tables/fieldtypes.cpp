@@ -59,29 +59,6 @@ FieldRule Field_RuleOf(char type, TableFormat format) {
     }
 }
 
-bool Number_IsText(std::string_view v, bool* whole) {
-    std::size_t i = 0;
-    if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
-    int digits = 0;
-    while (i < v.size() && is_digit(v[i])) ++i, ++digits;
-    *whole = true;
-    if (i < v.size() && v[i] == '.') {
-        *whole = false;
-        ++i;
-        while (i < v.size() && is_digit(v[i])) ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
-        *whole = false;
-        ++i;
-        if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
-        const std::size_t exponent = i;
-        while (i < v.size() && is_digit(v[i])) ++i;
-        if (i == exponent) return false;
-    }
-    return i == v.size();
-}
-
 DateTimeForm DateTime_Read(const uint8_t* bytes, int64_t* milliseconds) {
     if (std::all_of(bytes, bytes + 8, [](uint8_t b) { return b == ' '; })) return DateTimeForm::kNone;
     const int64_t day = Bytes_Le32(bytes), ms = Bytes_Le32(bytes + 4);

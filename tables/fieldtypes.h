@@ -128,7 +128,29 @@ inline std::string_view Field_StoredText(const uint8_t* bytes, int32_t length) {
 
 // A number as dBASE and its peers write one: a sign, digits with at most
 // one point, an exponent.  *WHOLE when it has neither point nor exponent.
-bool Number_IsText(std::string_view text, bool* whole);
+inline bool Number_IsText(std::string_view v, bool* whole) {
+    std::size_t i = 0;
+    if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
+    int digits = 0;
+    while (i < v.size() && (v[i] >= '0' && v[i] <= '9')) ++i, ++digits;
+    *whole = true;
+    if (i < v.size() && v[i] == '.') {
+        *whole = false;
+        ++i;
+        while (i < v.size() && (v[i] >= '0' && v[i] <= '9')) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
+        *whole = false;
+        ++i;
+        if (i < v.size() && (v[i] == '-' || v[i] == '+')) ++i;
+        const std::size_t exponent = i;
+        while (i < v.size() && (v[i] >= '0' && v[i] <= '9')) ++i;
+        if (i == exponent) return false;
+    }
+    return i == v.size();
+}
+
 
 enum class NumberForm : uint8_t { kNone, kInteger, kDecimal, kDouble, kNotANumber };
 

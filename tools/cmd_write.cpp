@@ -1,5 +1,7 @@
 // Writing tables: import (a new table from CSV) and append (CSV rows added
-// to an existing table).  The whole CSV is checked first (tools/table_input.h):
+// to an existing table).  The whole CSV is checked first, the definitions by
+// the rules of writing a table (writing/definition.h) and each value by its
+// type's rule (tables/fieldtypes.h):
 // with a problem anywhere the command says every one and writes nothing, so
 // no table is left half imported.
 #include <CLI/CLI.hpp>
@@ -18,7 +20,8 @@
 #include "platform/codepage.h"
 #include "tables/memo.h"
 #include "tables/table.h"
-#include "tools/table_input.h"
+#include "tools/input_problems.h"
+#include "writing/definition.h"
 #include "tools/tool.h"
 
 namespace hyltool {
@@ -26,9 +29,6 @@ namespace hyltool {
 namespace {
 
 constexpr std::size_t kProblemsShown = 20;
-// A header of more fields would no longer fit the 16-bit header length.
-constexpr std::size_t kMostFields = 1022;
-constexpr long kLongestRecord = 32767;
 
 struct WriteOptions {
     std::string table, data;
@@ -38,7 +38,7 @@ struct WriteOptions {
 
 // One CSV column and the table field it fills.
 struct Column {
-    FieldDef def;
+    hyl::TableField def;
     int field = 0;
 };
 
@@ -90,10 +90,14 @@ void check_rows(const hyl::TextCodec& codec, const CsvText& csv, std::size_t fie
             if (!data.columns[c]) continue;
             const Column& column = *data.columns[c];
             std::string problem;
-            bool cut = false;
-            if (!stored_value(codec, column.def, row.fields[c], truncate, &record[column.field], &cut, &problem))
+            hyl::Value value;
+            value.kind = hyl::ValueKind::kString;
+            value.text = row.fields[c];
+            hyl::FieldBytes stored;
+            if (!hyl::Field_Write(column.def, value, codec, {truncate}, &stored, &problem))
                 problems.add(number, row.line, "column " + column.def.name, problem);
-            data.cut += cut;
+            record[column.field] = std::move(stored.bytes);
+            data.cut += stored.cut;
         }
         data.records.push_back(std::move(record));
     }
@@ -140,30 +144,28 @@ void report_cut(const WriteOptions& o, int cut) {
 
 // The header row of import: a field definition in every cell.
 void check_definitions(const hyl::TextCodec& codec, const CsvRow& header, CheckedData& data, InputProblems& problems) {
-    long record_length = 1;
+    std::vector<hyl::TableField> fields;
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
-        FieldDef def;
+        hyl::TableField def;
         std::string problem;
         data.columns.emplace_back();
-        if (!parse_field_def(codec, header.fields[c], &def, &problem)) {
+        if (!hyl::Definition_Parse(codec, header.fields[c], &def, &problem)) {
             problems.add(1, header.line, column_label(c), problem);
             continue;
         }
         for (std::size_t k = 0; k < c; ++k)
-            if (data.columns[k] && same_field_name(data.columns[k]->def.name, def.name))
+            if (data.columns[k] && hyl::Definition_SameName(data.columns[k]->def.name, def.name))
                 problem = "field name '" + def.name + "' is repeated (" + column_label(k) + " has it)";
         if (!problem.empty()) {
             problems.add(1, header.line, column_label(c), problem);
             continue;
         }
-        record_length += def.length;
+        fields.push_back(def);
         data.columns.back() = Column{def, static_cast<int>(c)};
     }
-    if (header.fields.size() > kMostFields)
-        problems.add(1, header.line, "", std::to_string(header.fields.size()) + " fields; a table holds at most 1022");
-    if (record_length > kLongestRecord)
-        problems.add(1, header.line, "",
-                     "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
+    // Every header cell is a field, the ones refused above as well.
+    fields.resize(std::max(fields.size(), header.fields.size()));
+    for (const std::string& problem : hyl::Definition_CheckTable(fields)) problems.add(1, header.line, "", problem);
 }
 
 // A .cpg beside a table names its code page for GIS programs and for our
@@ -210,7 +212,7 @@ int run_import(const WriteOptions& o) {
     const bool oem = codec.codepage() == 866;
     hyl::g_current_table.header[29] = hyl::CodePage_Language(codec.codepage());
     for (const auto& column : data.columns) {
-        const FieldDef& f = column->def;
+        const hyl::TableField& f = column->def;
         std::string name;
         char32_t unused = 0;
         codec.encode(f.name, name, &unused);
@@ -232,13 +234,13 @@ int run_import(const WriteOptions& o) {
 
 // The fields of an existing table and its code page, read without opening
 // it for writing.
-bool read_fields(const std::string& table, std::vector<FieldDef>* fields, hyl::TextCodec* codec, std::string* why) {
+bool read_fields(const std::string& table, std::vector<hyl::TableField>* fields, hyl::TextCodec* codec, std::string* why) {
     hyl::TableReader t;
     if (t.open(library_path(table)) != hyl::ReaderStatus::kOpened) {
         *why = t.error();
         return false;
     }
-    for (const hyl::TableField& f : t.fields()) fields->push_back({f.name, f.type, f.length, f.decimals});
+    *fields = t.fields();
     codec->set(t.codec().codepage());
     if (codec->multibyte()) {
         *why = "its text is in " + hyl::CodePage_Name(codec->codepage()) + ", which the tool does not write";
@@ -249,14 +251,14 @@ bool read_fields(const std::string& table, std::vector<FieldDef>* fields, hyl::T
 
 // The header row of append: each cell names a field of the table (a
 // NAME:TYPE:... cell counts by its name).
-void check_names(const CsvRow& header, const std::string& table, const std::vector<FieldDef>& fields,
+void check_names(const CsvRow& header, const std::string& table, const std::vector<hyl::TableField>& fields,
                  CheckedData& data, InputProblems& problems) {
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
         const std::string name = header.fields[c].substr(0, header.fields[c].find(':'));
         data.columns.emplace_back();
         int found = -1;
         for (std::size_t f = 0; f < fields.size(); ++f)
-            if (found < 0 && same_field_name(fields[f].name, name)) found = static_cast<int>(f);
+            if (found < 0 && hyl::Definition_SameName(fields[f].name, name)) found = static_cast<int>(f);
         std::string problem;
         if (found < 0) {
             problem = table + " has no field '" + name + "'";
@@ -281,7 +283,7 @@ void check_names(const CsvRow& header, const std::string& table, const std::vect
 int run_append(const WriteOptions& o) {
     CsvText csv;
     if (!load_csv(o.data, &csv)) return usage_error("append", "cannot read " + o.data);
-    std::vector<FieldDef> fields;
+    std::vector<hyl::TableField> fields;
     hyl::TextCodec codec;
     std::string why;
     if (!read_fields(o.table, &fields, &codec, &why)) return fail(1, "cannot open table " + o.table + ": " + why);

@@ -9,7 +9,6 @@
 
 #include <sys/mman.h>
 
-#include <charconv>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -163,14 +162,14 @@ public:
     FieldMaker(const hyl::TableReader& table, int32_t field, const Characters* characters, std::size_t slots)
         : field_(field), f_(table.fields()[static_cast<std::size_t>(field)]),
           texts_(characters ? *characters : kNoCharacters, slots), dates_(slots) {
-        // Plain C, N and D fields (no Visual FoxPro null flag) are read here
-        // from their bytes, cut as the reader cuts them (tables/table.cpp):
-        // up to a NUL, trailing blanks and control bytes dropped.  Whatever
-        // does not read plainly goes to the reader.
+        // Plain C, N and D fields (no Visual FoxPro null flag) are made
+        // into objects here, straight from their bytes, by the same rules the
+        // reader reads them by (tables/fieldtypes.h); a value those rules do
+        // not read as its type goes to the reader, which gives it as stored.
         if (f_.null_bit < 0 && f_.offset >= 1) {
-            if (f_.type == 'C' && characters) way_ = Way::kText;
-            if (f_.type == 'N' || f_.type == 'F') way_ = Way::kNumber;
-            if (f_.type == 'D') way_ = Way::kDate;
+            if (f_.rule == hyl::FieldRule::kText && characters) way_ = Way::kText;
+            if (f_.rule == hyl::FieldRule::kNumber) way_ = Way::kNumber;
+            if (f_.rule == hyl::FieldRule::kDate) way_ = Way::kDate;
         }
     }
     FieldMaker(const FieldMaker&) = delete;
@@ -179,10 +178,7 @@ public:
     // A new reference to the value of this field in record K of BATCH.
     PyObject* make(const hyl::RecordBatch& batch, int64_t k, Value& v) {
         if (way_ != Way::kReader) {
-            const auto* bytes = reinterpret_cast<const char*>(batch.record(k) + f_.offset);
-            std::size_t n = strnlen(bytes, static_cast<std::size_t>(f_.length));
-            while (n > 0 && static_cast<uint8_t>(bytes[n - 1]) <= 0x20) --n;
-            const std::string_view stored(bytes, n);
+            const std::string_view stored = hyl::Field_StoredText(batch.record(k) + f_.offset, f_.length);
             PyObject* made = way_ == Way::kText     ? texts_.make(stored)
                              : way_ == Way::kNumber ? number(stored)
                                                     : date(stored);
@@ -200,43 +196,27 @@ private:
     static inline char kUnreadTag = 0;
     static inline PyObject* const kUnread = reinterpret_cast<PyObject*>(&kUnreadTag);
 
-    // An optional minus, digits, at most one point: an int without a point,
-    // a float with one; blank and '*' fill no value.
-    static PyObject* number(std::string_view v) {
-        v.remove_prefix(std::min(v.find_first_not_of(' '), v.size()));
-        if (v.find_first_not_of('*') == std::string_view::npos) Py_RETURN_NONE;
-        std::size_t i = v[0] == '-' ? 1 : 0, digits = 0, point = std::string_view::npos;
-        int64_t whole = 0;
-        for (; i < v.size(); ++i) {
-            if (v[i] >= '0' && v[i] <= '9') {
-                if (point == std::string_view::npos) whole = whole * 10 + (v[i] - '0');
-                ++digits;
-            } else if (v[i] == '.' && point == std::string_view::npos) {
-                point = i;
-            } else {
-                return kUnread;
-            }
+    static PyObject* number(std::string_view stored) {
+        int64_t integer = 0;
+        double real = 0;
+        switch (hyl::Number_Read(hyl::Number_Digits(stored), &integer, &real)) {
+            case hyl::NumberForm::kNone: Py_RETURN_NONE;
+            case hyl::NumberForm::kInteger: return PyLong_FromLongLong(integer);
+            case hyl::NumberForm::kDecimal:
+            case hyl::NumberForm::kDouble: return PyFloat_FromDouble(real);
+            case hyl::NumberForm::kNotANumber: break;
         }
-        if (digits == 0 || digits > 18) return kUnread;
-        if (point == std::string_view::npos) return PyLong_FromLongLong(v[0] == '-' ? -whole : whole);
-        double d = 0;
-        std::from_chars(v.data() + (v[0] == '-'), v.data() + v.size(), d);
-        return PyFloat_FromDouble(v[0] == '-' ? -d : d);
+        return kUnread;
     }
 
-    // YYYYMMDD of a real day; blank and zeros no date.
-    PyObject* date(std::string_view v) {
-        if (v.find_first_not_of('0') == std::string_view::npos) Py_RETURN_NONE;
-        if (v.size() != 8 || v.find_first_not_of("0123456789") != std::string_view::npos) return kUnread;
-        auto number = [&](std::size_t at, std::size_t n) {
-            unsigned x = 0;
-            for (std::size_t i = at; i < at + n; ++i) x = x * 10 + static_cast<unsigned>(v[i] - '0');
-            return x;
-        };
-        const std::chrono::year_month_day ymd{std::chrono::year{static_cast<int>(number(0, 4))},
-                                              std::chrono::month{number(4, 2)}, std::chrono::day{number(6, 2)}};
-        if (number(0, 4) < 1 || !ymd.ok()) return kUnread;
-        return dates_.make(std::chrono::sys_days(ymd).time_since_epoch().count());
+    PyObject* date(std::string_view stored) {
+        int64_t days = 0;
+        switch (hyl::Date_Read(stored, &days)) {
+            case hyl::DateForm::kNone: Py_RETURN_NONE;
+            case hyl::DateForm::kDate: return dates_.make(days);
+            case hyl::DateForm::kNotADate: break;
+        }
+        return kUnread;
     }
 
     int32_t field_;
@@ -254,13 +234,20 @@ public:
     enum class Mode { kInt, kFloat, kBool, kTime, kObject };
 
     Column(const hyl::TableField& f, int64_t capacity) : type_(f.type) {
-        const char t = f.type;
-        if (f.memo || f.binary) mode_ = Mode::kObject;
-        else if (t == 'N' || t == 'F' || t == 'I' || t == '+') mode_ = Mode::kInt;
-        else if (t == 'B' || t == 'O' || t == 'Y') mode_ = Mode::kFloat;
-        else if (t == 'D' || t == 'T' || t == '@') mode_ = Mode::kTime;
-        else if (t == 'L') mode_ = Mode::kBool;
-        else mode_ = Mode::kObject;
+        using hyl::FieldRule;
+        switch (f.rule) {
+            case FieldRule::kNumber:
+            case FieldRule::kInteger:
+            case FieldRule::kDbase7Integer: mode_ = Mode::kInt; break;
+            case FieldRule::kDouble:
+            case FieldRule::kDbase7Double:
+            case FieldRule::kCurrency: mode_ = Mode::kFloat; break;
+            case FieldRule::kDate:
+            case FieldRule::kDateTime:
+            case FieldRule::kDbase7Timestamp: mode_ = Mode::kTime; break;
+            case FieldRule::kLogical: mode_ = Mode::kBool; break;
+            default: mode_ = Mode::kObject; break;
+        }
         if (mode_ == Mode::kObject) objects_.reserve(static_cast<std::size_t>(capacity));
         else nulls_.reserve(static_cast<std::size_t>(capacity));
     }

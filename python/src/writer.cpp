@@ -1,12 +1,13 @@
 // Creating tables and appending to them.  Each writer has a table of its
 // own (never the exports' one current table), held as an append holds it:
-// others may read it, none may write it.  Every value is checked as the
-// tool's import and append check theirs (tools/table_input.h) before
-// anything is written, and each record is appended as the library appends
-// one: the record, then the count on disk.
+// others may read it, none may write it.  Every value is checked by its
+// type's rule (tables/fieldtypes.h), as the tool's import and append check
+// theirs, before anything is written, and each record is appended as the
+// library appends one: the record, then the count on disk.
 #include <pybind11/pybind11.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -17,7 +18,7 @@
 #include "platform/threads.h"
 #include "python/src/package.h"
 #include "tables/table.h"
-#include "tools/table_input.h"
+#include "writing/definition.h"
 
 namespace hylpy {
 namespace {
@@ -53,31 +54,6 @@ private:
 
 std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
-// A value as a message quotes it: long ones shortened.
-std::string quoted(const std::string& utf8) {
-    std::size_t i = 0, chars = 0;
-    char32_t c = 0;
-    while (i < utf8.size() && chars < 40 && hyl::Utf8_Next(utf8, &i, &c)) ++chars;
-    return "'" + (i < utf8.size() ? utf8.substr(0, i) + "..." : utf8) + "'";
-}
-
-std::string code_point(char32_t c) {
-    char text[16];
-    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
-    return text;
-}
-
-// A float as a number field stores it: to the fifteen significant digits a
-// double holds (so that 0.1 + 0.2 is 0.3, not its binary neighbour), in the
-// fewest digits that give that back, never with an exponent.
-std::string float_text(double d) {
-    char text[400];
-    const auto digits = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15);
-    double rounded = d;
-    std::from_chars(text, digits.ptr, rounded);
-    return std::string(text, std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed).ptr);
-}
-
 // Why records appended to the table SCAN reads would not be read back as
 // written: a header whose record length is not that of its fields, or that
 // runs past the file, or a file that ends before the records its header
@@ -95,20 +71,67 @@ std::string unsafe_to_append(const hyl::Snapshot& scan) {
     return {};
 }
 
-// A whole number as digits.
-std::string int_text(PyObject* v) {
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
-    if (overflow) return py::str(v).cast<std::string>();
-    char text[24];
-    return std::string(text, std::to_chars(text, text + sizeof text, n).ptr);
+// VALUE as the typed value the field's rule takes, or false with
+// *PROBLEM when Python's type of it is not one the field can hold.
+bool value_of(const hyl::TableField& f, py::handle value, hyl::Value* out, std::string* problem) {
+    PyObject* v = value.ptr();
+    out->kind = hyl::ValueKind::kString;
+    out->text.clear();
+    if (value.is_none()) {
+        out->kind = hyl::ValueKind::kNull;
+        return true;
+    }
+    if (PyUnicode_Check(v) && f.type != 'N' && f.type != 'F' && f.type != 'D' && f.type != 'L' && f.type != 'C')
+        return *problem = "a field of type " + std::string(1, f.type) + "; hyl writes C, N, F, D and L fields", false;
+    if (PyUnicode_Check(v)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(v, &size);
+        if (!utf8) throw py::error_already_set();
+        out->text.assign(utf8, static_cast<std::size_t>(size));
+        return true;
+    }
+    switch (f.type) {
+        case 'C': return *problem = repr_of(value) + " is not text", false;
+        case 'N':
+        case 'F': {
+            if (PyBool_Check(v)) return *problem = repr_of(value) + " is not a number", false;
+            if (PyFloat_Check(v)) {
+                out->kind = hyl::ValueKind::kDouble;
+                out->real = PyFloat_AS_DOUBLE(v);
+                return true;
+            }
+            py::object whole;
+            if (PyLong_Check(v)) whole = py::reinterpret_borrow<py::object>(value);
+            else if (PyIndex_Check(v)) whole = py::reinterpret_steal<py::object>(PyNumber_Index(v));
+            if (whole) {
+                int overflow = 0;
+                out->integer = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+                out->kind = overflow ? hyl::ValueKind::kString : hyl::ValueKind::kInteger;
+                if (overflow) out->text = py::str(whole).cast<std::string>();
+                return true;
+            }
+            if (!PyNumber_Check(v)) return *problem = repr_of(value) + " is not a number", false;
+            out->text = py::str(value).cast<std::string>();  // Decimal
+            return true;
+        }
+        case 'D': {
+            int y = 0, m = 0, d = 0;
+            bool time_of_day = false;
+            if (!calendar_date(value, &y, &m, &d, &time_of_day)) return *problem = repr_of(value) + " is not a date", false;
+            if (time_of_day) return *problem = repr_of(value) + " has a time of day; a D field holds the date alone", false;
+            hyl::Date_Days(y, static_cast<unsigned>(m), static_cast<unsigned>(d), &out->integer);
+            out->kind = hyl::ValueKind::kDate;
+            return true;
+        }
+        case 'L':
+            if (!PyBool_Check(v)) return *problem = repr_of(value) + " is not a logical value (True, False or None)", false;
+            out->kind = hyl::ValueKind::kBool;
+            out->boolean = v == Py_True;
+            return true;
+        default:
+            return *problem = "a field of type " + std::string(1, f.type) + "; hyl writes C, N, F, D and L fields", false;
+    }
 }
-
-// A field the writer fills.
-struct Target {
-    hyltool::FieldDef def;  // name in UTF-8
-    int32_t offset = 0;
-};
 
 class Writer {
 public:
@@ -148,18 +171,9 @@ public:
         if (read != hyl::ReaderStatus::kOpened) raise(Failure::kError, name + ": " + reader.error());
         if (!refusal.empty()) raise(Failure::kNotATable, name + ": " + refusal + "; nothing written (hyl.check tells more)");
         open_ = true;
-        codec_ = reader.codec();
-        code_page_ = hyl::CodePage_Name(codec_.codepage());
-        if (single_byte(codec_)) {
-            to_byte_.assign(0x10000, -1);
-            for (int b = 255; b >= 0; --b) {
-                bool valid = false;
-                const char32_t c = character_of(codec_, static_cast<uint8_t>(b), &valid);
-                if (valid && c < 0x10000) to_byte_[c] = static_cast<int16_t>(b);
-            }
-        }
+        codec_.set(reader.codec().codepage());
         for (const hyl::TableField& f : reader.fields())
-            if (!f.hidden) targets_.push_back({{f.name, f.type, f.length, f.decimals}, f.offset});
+            if (!f.hidden) targets_.push_back(f);
         record_length_ = table_.record_length();
     }
 
@@ -169,8 +183,8 @@ public:
 
     py::list fields() const {
         py::list out;
-        for (const Target& t : targets_)
-            out.append(py::make_tuple(t.def.name, std::string(1, t.def.type), t.def.length, t.def.decimals));
+        for (const hyl::TableField& t : targets_)
+            out.append(py::make_tuple(t.name, std::string(1, t.type), t.length, t.decimals));
         return out;
     }
 
@@ -223,12 +237,12 @@ private:
         const bool mapping = PyDict_Check(row.ptr()) || py::hasattr(row, "keys");
         if (mapping) {
             for (auto item : py::dict(py::reinterpret_borrow<py::object>(row))) {
-                const Target* target = nullptr;
+                const hyl::TableField* target = nullptr;
                 const std::string key = py::str(item.first).cast<std::string>();
-                for (const Target& t : targets_)
-                    if (!target && hyltool::same_field_name(t.def.name, key)) target = &t;
+                for (const hyl::TableField& t : targets_)
+                    if (!target && hyl::Definition_SameName(t.name, key)) target = &t;
                 if (!target)
-                    problems.add(where, "", name_ + " has no field " + quoted(key));
+                    problems.add(where, "", name_ + " has no field " + hyl::Text_Quoted(key));
                 else
                     put(*target, item.second, record, where, problems);
             }
@@ -245,97 +259,18 @@ private:
     }
 
     // VALUE checked against TARGET and put into RECORD as the table stores it.
-    void put(const Target& target, py::handle value, char* record, int64_t where, Problems& problems) {
+    void put(const hyl::TableField& target, py::handle value, char* record, int64_t where, Problems& problems) {
         if (value.is_none()) return;
-        std::string stored, problem;
-        if (!stored_value(target.def, value, &stored, &problem)) {
-            problems.add(where, "field " + target.def.name, problem);
+        std::string problem;
+        if (!value_of(target, value, &value_, &problem) ||
+            !hyl::Field_Write(target, value_, codec_, {}, &stored_, &problem)) {
+            problems.add(where, "field " + target.name, problem);
             return;
         }
         // Only inside the record, whatever the descriptors claim.
         if (target.offset < 1 || target.offset >= record_length_) return;
         const std::size_t room = static_cast<std::size_t>(record_length_ - target.offset);
-        std::memcpy(record + target.offset, stored.data(), std::min(stored.size(), room));
-    }
-
-    bool stored_value(const hyltool::FieldDef& f, py::handle value, std::string* stored, std::string* problem) const {
-        PyObject* v = value.ptr();
-        std::string text;
-        switch (f.type) {
-            case 'C':
-                if (!PyUnicode_Check(v)) return *problem = repr_of(value) + " is not text", false;
-                return text_value(f, value, stored, problem);
-            case 'N':
-            case 'F':
-                if (PyBool_Check(v)) return *problem = repr_of(value) + " is not a number", false;
-                if (PyFloat_Check(v)) text = float_text(PyFloat_AS_DOUBLE(v));
-                else if (PyLong_Check(v)) text = int_text(v);
-                else if (PyUnicode_Check(v)) text = value.cast<std::string>();
-                else if (PyIndex_Check(v)) text = py::str(py::reinterpret_steal<py::object>(PyNumber_Index(v))).cast<std::string>();
-                else if (PyNumber_Check(v)) text = py::str(value).cast<std::string>();  // Decimal
-                else return *problem = repr_of(value) + " is not a number", false;
-                break;
-            case 'D': {
-                int y = 0, m = 0, d = 0;
-                bool time_of_day = false;
-                if (calendar_date(value, &y, &m, &d, &time_of_day)) {
-                    if (time_of_day) return *problem = repr_of(value) + " has a time of day; a D field holds the date alone", false;
-                    char digits[16];
-                    std::snprintf(digits, sizeof digits, "%04d%02d%02d", y, m, d);
-                    text = digits;
-                } else if (PyUnicode_Check(v)) {
-                    text = value.cast<std::string>();
-                } else {
-                    return *problem = repr_of(value) + " is not a date", false;
-                }
-                break;
-            }
-            case 'L':
-                if (PyBool_Check(v)) text = v == Py_True ? "T" : "F";
-                else if (PyUnicode_Check(v)) text = value.cast<std::string>();
-                else return *problem = repr_of(value) + " is not a logical value (True, False or None)", false;
-                break;
-            default:
-                return *problem = "a field of type " + std::string(1, f.type) + "; hyl writes C, N, F, D and L fields", false;
-        }
-        bool cut = false;
-        return hyltool::stored_value(codec_, f, text, false, stored, &cut, problem);
-    }
-
-    // Text in the table's code page, checked to hold no control character
-    // (readers take one for the end of a value) and to fit the field.
-    bool text_value(const hyltool::FieldDef& f, py::handle text, std::string* stored, std::string* problem) const {
-        char32_t bad = 0;
-        bool missing = false;
-        if (!to_byte_.empty()) {
-            // A single-byte code page: a character a byte, looked up.
-            const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr());
-            const int kind = PyUnicode_KIND(text.ptr());
-            const void* data = PyUnicode_DATA(text.ptr());
-            stored->resize(static_cast<std::size_t>(n));
-            for (Py_ssize_t i = 0; i < n && !bad; ++i) {
-                const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-                const int b = c < to_byte_.size() ? to_byte_[c] : -1;
-                if (c < 0x20 || c == 0x7F || b < 0) bad = c, missing = c >= 0x20 && c != 0x7F;
-                (*stored)[static_cast<std::size_t>(i)] = static_cast<char>(b);
-            }
-        } else {
-            const std::string utf8 = text.cast<std::string>();
-            if (!codec_.encode(utf8, *stored, &bad)) missing = true;
-            std::size_t i = 0;
-            for (char32_t c = 0; !missing && i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
-                if (c < 0x20 || c == 0x7F) bad = c;
-        }
-        if (missing)
-            *problem = bad == 0xFFFFFFFF ? quoted(text.cast<std::string>()) + " is not text that can be written"
-                                         : code_point(bad) + " in " + quoted(text.cast<std::string>()) + " has no place in " + code_page_;
-        else if (bad)
-            *problem = quoted(text.cast<std::string>()) + " holds a control character (" + code_point(bad) + ")";
-        else if (stored->size() > static_cast<std::size_t>(f.length))
-            *problem = quoted(text.cast<std::string>()) + " has " + std::to_string(stored->size()) +
-                       (to_byte_.empty() ? " bytes" : " characters") + "; C(" + std::to_string(f.length) + ") holds " +
-                       std::to_string(f.length);
-        return problem->empty();
+        std::memcpy(record + target.offset, stored_.bytes.data(), std::min(stored_.bytes.size(), room));
     }
 
     // Appends the N records of RECORDS, each as the library appends one.
@@ -365,19 +300,15 @@ private:
     bool open_ = false;
     int32_t record_length_ = 0;
     hyl::TextCodec codec_;
-    std::string code_page_;
-    std::vector<int16_t> to_byte_;  // a single-byte code page's byte of each character, -1 for none
-    std::vector<Target> targets_;
+    std::vector<hyl::TableField> targets_;
+    hyl::Value value_;          // the value being put, its storage kept from value to value
+    hyl::FieldBytes stored_;
 };
 
 // The definitions of a new table, checked as import checks its header row.
-// New tables are made in code page 866, as the library makes them.
-std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::iterable fields) {
+std::vector<hyl::TableField> checked_definitions(const std::string& name, py::iterable fields, const hyl::TextCodec& codec) {
     Problems problems(name, "fields");
-    hyl::TextCodec oem;
-    oem.set(866);
-    std::vector<hyltool::FieldDef> defs;
-    int64_t record_length = 1;
+    std::vector<hyl::TableField> defs;
     for (py::handle spec : fields) {
         const auto where = static_cast<int64_t>(defs.size());
         defs.emplace_back();
@@ -394,38 +325,34 @@ std::vector<hyltool::FieldDef> checked_definitions(const std::string& name, py::
         std::string length = letter == 'D' ? "8" : letter == 'L' ? "1" : "";
         if (t.size() >= 3) length = py::str(t[2]).cast<std::string>();
         const std::string decimals = t.size() == 4 ? py::str(t[3]).cast<std::string>() : "0";
-        if (field.find(':') != std::string::npos)
-            problem = "field name " + quoted(field) + " holds a colon";
-        else if (length.empty())
+        if (length.empty())
             problem = "a " + type + " field needs its length";
-        else if (hyltool::parse_field_def(oem, field + ":" + type + ":" + length + ":" + decimals, &defs.back(), &problem))
+        else if (hyl::Definition_Make(codec, field, type, length, decimals, &defs.back(), &problem))
             for (std::size_t k = 0; k + 1 < defs.size() && problem.empty(); ++k)
-                if (hyltool::same_field_name(defs[k].name, field))
-                    problem = "field name " + quoted(field) + " is repeated (fields[" + std::to_string(k) + "] has it)";
+                if (hyl::Definition_SameName(defs[k].name, field))
+                    problem = "field name " + hyl::Text_Quoted(field) + " is repeated (fields[" + std::to_string(k) + "] has it)";
         if (!problem.empty()) problems.add(where, "", problem);
-        record_length += defs.back().length;
     }
     if (defs.empty()) problems.add(-1, "", "a table needs at least one field");
-    if (defs.size() > static_cast<std::size_t>(hyl::kDbfMaxFields))
-        problems.add(-1, "", std::to_string(defs.size()) + " fields; a table holds at most 1022");
-    if (record_length > hyl::kDbfMaxRecordLength)
-        problems.add(-1, "", "a record of " + std::to_string(record_length) + " bytes; a table holds at most 32767");
+    for (const std::string& problem : hyl::Definition_CheckTable(defs)) problems.add(-1, "", problem);
     if (!problems.empty()) problems.raise_all(name + " was not made");
     return defs;
 }
 
-// A name as a descriptor holds it: code page 866 (checked to hold it).
-std::string oem_name(const std::string& utf8) {
+// A name as a descriptor holds it, in the table's code page (checked to hold it).
+std::string stored_name(const hyl::TextCodec& codec, const std::string& utf8) {
     std::string out;
-    std::size_t i = 0;
-    for (char32_t c = 0; i < utf8.size() && hyl::Utf8_Next(utf8, &i, &c);)
-        out += static_cast<char>(hyl::unicode_to_oem866(c));
+    char32_t missing = 0;
+    codec.encode(utf8, out, &missing);
     return out;
 }
 
 void create(const py::bytes& path_bytes, const std::string& name, py::iterable fields) {
     const std::string path = path_bytes;
-    const std::vector<hyltool::FieldDef> defs = checked_definitions(name, fields);
+    // New tables are made in code page 866, as the library makes them.
+    hyl::TextCodec oem;
+    oem.set(866);
+    const std::vector<hyl::TableField> defs = checked_definitions(name, fields, oem);
     bool made = false;
     int32_t error = 0;
     std::string text;
@@ -438,7 +365,7 @@ void create(const py::bytes& path_bytes, const std::string& name, py::iterable f
         made = hyl::Dbf_CreateNewBase(table, static_cast<int32_t>(defs.size()), path.c_str()) == 1;
         error = hyl::platform().last_error();
         for (std::size_t i = 0; made && i < defs.size(); ++i)
-            made = hyl::Dbf_CreateNewField(table, static_cast<int32_t>(i), oem_name(defs[i].name).c_str(), defs[i].type,
+            made = hyl::Dbf_CreateNewField(table, static_cast<int32_t>(i), stored_name(oem, defs[i].name).c_str(), defs[i].type,
                                            defs[i].length, defs[i].decimals) == 1;
         hyl::Dbf_Close(table);
         text = shown.text();

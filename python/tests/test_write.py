@@ -58,7 +58,7 @@ def test_what_is_written_reads_back_everywhere(read):
 
 @pytest.mark.parametrize("row, message", [
     ({"NAME": "длинное название"}, "field NAME: 'длинное название' has 16 characters; C(12) holds 12"),
-    ({"NAME": "smile \U0001F600"}, "field NAME: U+1F600 in 'smile \U0001F600' has no place in code page 866"),
+    ({"NAME": "smile \U0001F600"}, "field NAME: 'smile \U0001F600': '\U0001F600' (U+1F600) has no place in code page 866"),
     ({"NAME": "a\tb"}, "field NAME: 'a\tb' holds a control character (U+0009)"),
     ({"NAME": 5}, "field NAME: 5 is not text"),
     ({"QTY": "abc"}, "field QTY: 'abc' is not a number"),
