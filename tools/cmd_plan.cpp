@@ -2,7 +2,7 @@
 // equipment whose period meets a date range, as a host does (previous index
 // -1, then each index returned), and prints each entry's record number,
 // names, first day and the day after its last, and with --chart draws them
-// as a timeline (tools/chart.h).
+// as a timeline (planchart/chart.h).
 //
 // The plan lives at the library's built-in Windows path on drive X (or the
 // --drive letter).  Natively, --root DIR names the folder that drive stands
@@ -21,7 +21,7 @@
 
 #include "hyl.h"
 #include "platform/codepage.h"
-#include "tools/chart.h"
+#include "planchart/chart.h"
 #include "tools/tool.h"
 
 namespace hyltool {
@@ -108,19 +108,15 @@ struct PlanOptions {
     bool quiet = false;
 };
 
-// A chart spans whole days of the axis; past ten years it is no longer a
-// picture anyone reads.
-constexpr double kLongestChart = 3660;
-
 int write_chart(const PlanOptions& o, double from, double to, const std::vector<Hit>& hits) {
-    ChartRequest request;
+    hyl::ChartRequest request;
     request.object = o.object;
     request.equipment = o.equipment;
     request.from = from;
     request.to = to;
     for (const Hit& h : hits)
         request.entries.push_back({h.record, h.object, h.equipment, h.first_day, h.day_after_last});
-    const std::string svg = plan_chart_svg(request);
+    const std::string svg = hyl::plan_chart_svg(request);
     std::ofstream out(utf8_path(o.chart), std::ios::binary | std::ios::trunc);
     if (!out.write(svg.data(), static_cast<std::streamsize>(svg.size())) || !out.flush())
         return fail(1, "cannot write the chart " + o.chart);
@@ -133,7 +129,7 @@ int run_plan(const PlanOptions& o) {
     double from = 0.0, to = 0.0;
     if (!parse_iso_date(o.from, &from) || !parse_iso_date(o.to, &to))
         return usage_error("plan", "dates are YYYY-MM-DD[THH:MM[:SS]]");
-    if (!o.chart.empty() && !(from < to && to - from <= kLongestChart))
+    if (!o.chart.empty() && !hyl::chart_range_fits(from, to))
         return usage_error("plan", "--chart needs FROM before TO, at most ten years apart");
     char letter = 'X';
     if (!drive.empty()) {

@@ -1,6 +1,6 @@
 // The monthly plan: the search a host makes, walked from -1 to the last
 // entry over the library's one table image under its lock, as the exports
-// walk it, and the tool's chart of the entries found.
+// walk it, and the chart of the entries found (planchart/chart.h).
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -13,7 +13,7 @@
 #include "plan/dbfimage.h"
 #include "plan/plan.h"
 #include "python/src/package.h"
-#include "tools/chart.h"
+#include "planchart/chart.h"
 
 namespace hylpy {
 namespace {
@@ -69,9 +69,6 @@ std::vector<Entry> search(const std::string& object, const std::string& equipmen
     return entries;
 }
 
-// A chart spans whole days of its axis; past ten years no one reads it.
-constexpr double kLongestChart = 3660;
-
 }  // namespace
 
 void bind_plan(py::module_& m) {
@@ -84,16 +81,16 @@ void bind_plan(py::module_& m) {
     });
     m.def("plan_chart", [](const std::string& object, const std::string& equipment, py::handle from, py::handle to,
                            char letter, const std::string& root) {
-        hyltool::ChartRequest request;
+        hyl::ChartRequest request;
         request.object = object;
         request.equipment = equipment;
         request.from = date_of(from);
         request.to = date_of(to);
-        if (!(request.from < request.to && request.to - request.from <= kLongestChart))
+        if (!hyl::chart_range_fits(request.from, request.to))
             raise(Failure::kValue, "a chart needs the start before the end, at most ten years apart");
         for (const Entry& e : search(object, equipment, request.from, request.to, letter, root))
             request.entries.push_back({e.record, e.object, e.equipment, e.first_day, e.day_after_last});
-        return hyltool::plan_chart_svg(request);
+        return hyl::plan_chart_svg(request);
     });
 }
 

@@ -2,14 +2,15 @@
 // as one bar each on a date axis, in a self-contained SVG document (no
 // scripts, no files beside it) that a browser or any SVG renderer shows.
 //
-// The chart only draws what it is given; the search, and the reading of
-// names and dates, stay with the plan command.
+// The chart only draws what it is given: a pure function of the entries and
+// the range searched, so the tool's plan --chart and the Python package's
+// plan_chart() draw the same document byte for byte.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace hyltool {
+namespace hyl {
 
 // One entry of the plan as the search gave it.
 struct ChartEntry {
@@ -31,4 +32,12 @@ struct ChartRequest {
 // whose period ends before it begins gets its row and tooltip but no bar.
 std::string plan_chart_svg(const ChartRequest& request);
 
-}  // namespace hyltool
+// The longest range a chart is drawn for, in days: the axis has a column
+// for every day, and past ten years it is no longer a picture anyone reads.
+constexpr double kLongestChart = 3660;
+
+// Whether FROM .. TO can be drawn: FROM before TO, at most kLongestChart
+// days apart.
+constexpr bool chart_range_fits(double from, double to) { return from < to && to - from <= kLongestChart; }
+
+}  // namespace hyl

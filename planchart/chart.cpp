@@ -7,7 +7,7 @@
 // day up to the midnight after its last day, cut to the range.  Every bar
 // carries its record number (data-record) and every tick and label its day
 // (data-day), so a reader of the file can check one against the other.
-#include "tools/chart.h"
+#include "planchart/chart.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace hyltool {
+namespace hyl {
 namespace {
 
 using namespace std::chrono;
@@ -351,4 +351,4 @@ class Chart {
 
 std::string plan_chart_svg(const ChartRequest& request) { return Chart(request).svg(); }
 
-}  // namespace hyltool
+}  // namespace hyl
