@@ -1,4 +1,4 @@
-// The monthly plan as a Gantt chart: the entries a plan search found, drawn
+// The monthly plan as a Gantt chart: the entries a plan walk found, drawn
 // as one bar each on a date axis, in a self-contained SVG document (no
 // scripts, no files beside it) that a browser or any SVG renderer shows.
 //
@@ -10,20 +10,14 @@
 #include <string>
 #include <vector>
 
-namespace hyl {
+#include "planchart/walk.h"
 
-// One entry of the plan as the search gave it.
-struct ChartEntry {
-    int record = 0;
-    std::string object, equipment;  // UTF-8
-    double first_day = 0.0;         // local DATE: the midnight that begins the period
-    double day_after_last = 0.0;    // local DATE: the midnight that ends it
-};
+namespace hyl {
 
 struct ChartRequest {
     std::string object, equipment;  // what was searched for, UTF-8 ("" for any)
     double from = 0.0, to = 0.0;    // the searched range, local DATEs; the axis spans it
-    std::vector<ChartEntry> entries;
+    std::vector<PlanEntry> entries;  // as the walk found them
 };
 
 // The SVG document.  Entries are grouped under their object (objects in the
