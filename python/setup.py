@@ -12,15 +12,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 
+# The libraries the module is made of, every source of each folder: the core
+# (without the exports of frame/, which the package does not use), the
+# whole-table reader, the rules of writing a table, the plan's walk and
+# chart, and the module itself.
+FOLDERS = ("platform", "lowlevel", "dbf", "textime", "plan", "tables", "writing", "planchart", "python/src")
+
+
 def sources():
-    """The core (without the exports of frame/, which the package does not
-    use), the whole-table reader, the tool's value checks and chart, and the
-    module itself; the Windows parts left out."""
+    """The sources of FOLDERS, the Windows parts left out."""
     found = []
-    for folder in ("platform", "lowlevel", "dbf", "textime", "plan", "tables", "writing", "python/src"):
+    for folder in FOLDERS:
         found += sorted(glob.glob(os.path.join(ROOT, folder, "*.cpp")))
     found = [s for s in found if "win32" not in os.path.basename(s)]
-    found += [os.path.join(ROOT, "tools", "chart.cpp")]
     # setuptools takes sources only relative to this folder.
     return [os.path.relpath(s, HERE) for s in found]
 

@@ -1,8 +1,8 @@
 // The plan search: walks every plan entry of an object and a piece of
-// equipment whose period meets a date range, as a host does (previous index
-// -1, then each index returned), and prints each entry's record number,
-// names, first day and the day after its last, and with --chart draws them
-// as a timeline (tools/chart.h).
+// equipment whose period meets a date range, as a host does
+// (planchart/walk.h), and prints each entry's record number, names, first
+// day and the day after its last, and with --chart draws them as a timeline
+// (planchart/chart.h).
 //
 // The plan lives at the library's built-in Windows path on drive X (or the
 // --drive letter).  Natively, --root DIR names the folder that drive stands
@@ -19,15 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "hyl.h"
-#include "platform/codepage.h"
-#include "tools/chart.h"
+#include "planchart/chart.h"
+#include "planchart/walk.h"
 #include "tools/tool.h"
 
 namespace hyltool {
 namespace {
-
-constexpr const char* kPlanPathAfterDrive = ":\\QUV\\HYL_CE\\zmec.dbf";
 
 bool read_number(const std::string& text, std::size_t at, std::size_t digits, int* value) {
     if (at + digits > text.size()) return false;
@@ -61,34 +58,9 @@ bool parse_iso_date(const std::string& text, double* date) {
     return true;
 }
 
-struct Hit {
-    int record = 0;
-    double first_day = 0.0;
-    double day_after_last = 0.0;
-    std::string object, equipment;  // UTF-8
-};
-
-// The names of the hits, read from the plan table through the table exports.
-void read_names(const std::string& plan_path, std::vector<Hit>& hits) {
-    if (hits.empty() || !Hyl_OpenTableForRead(plan_path.c_str())) return;
-    int object_field = -1, equipment_field = -1;
-    for (int f = 0; f < Hyl_GetQFields(); ++f) {
-        std::string name = Hyl_GetFieldName(f);
-        for (char& c : name)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (name == "NAMEOBJ" && object_field < 0) object_field = f;
-        if (name == "NAMEEQU" && equipment_field < 0) equipment_field = f;
-    }
-    for (Hit& h : hits) {
-        if (object_field >= 0) h.object = to_utf8(Hyl_GetFieldText(h.record, object_field));
-        if (equipment_field >= 0) h.equipment = to_utf8(Hyl_GetFieldText(h.record, equipment_field));
-    }
-    Hyl_CloseTable();
-}
-
-void print_hits(const std::vector<Hit>& hits) {
+void print_hits(const std::vector<hyl::PlanEntry>& hits) {
     int object_width = 7, equipment_width = 7;  // the headings' own widths
-    for (const Hit& h : hits) {
+    for (const hyl::PlanEntry& h : hits) {
         object_width = std::max(object_width, display_width(h.object));
         equipment_width = std::max(equipment_width, display_width(h.equipment));
     }
@@ -97,7 +69,7 @@ void print_hits(const std::vector<Hit>& hits) {
     };
     std::printf("record  %s  %s  %-19s  %s\n", cell("NAMEOBJ", object_width).c_str(),
                 cell("NAMEEQU", equipment_width).c_str(), "first day", "day after last");
-    for (const Hit& h : hits)
+    for (const hyl::PlanEntry& h : hits)
         std::printf("%6d  %s  %s  %s  %s\n", h.record, cell(h.object, object_width).c_str(),
                     cell(h.equipment, equipment_width).c_str(), format_local_date(h.first_day).c_str(),
                     format_local_date(h.day_after_last).c_str());
@@ -108,19 +80,14 @@ struct PlanOptions {
     bool quiet = false;
 };
 
-// A chart spans whole days of the axis; past ten years it is no longer a
-// picture anyone reads.
-constexpr double kLongestChart = 3660;
-
-int write_chart(const PlanOptions& o, double from, double to, const std::vector<Hit>& hits) {
-    ChartRequest request;
+int write_chart(const PlanOptions& o, double from, double to, const std::vector<hyl::PlanEntry>& hits) {
+    hyl::ChartRequest request;
     request.object = o.object;
     request.equipment = o.equipment;
     request.from = from;
     request.to = to;
-    for (const Hit& h : hits)
-        request.entries.push_back({h.record, h.object, h.equipment, h.first_day, h.day_after_last});
-    const std::string svg = plan_chart_svg(request);
+    request.entries = hits;
+    const std::string svg = hyl::plan_chart_svg(request);
     std::ofstream out(utf8_path(o.chart), std::ios::binary | std::ios::trunc);
     if (!out.write(svg.data(), static_cast<std::streamsize>(svg.size())) || !out.flush())
         return fail(1, "cannot write the chart " + o.chart);
@@ -133,7 +100,7 @@ int run_plan(const PlanOptions& o) {
     double from = 0.0, to = 0.0;
     if (!parse_iso_date(o.from, &from) || !parse_iso_date(o.to, &to))
         return usage_error("plan", "dates are YYYY-MM-DD[THH:MM[:SS]]");
-    if (!o.chart.empty() && !(from < to && to - from <= kLongestChart))
+    if (!o.chart.empty() && !hyl::chart_range_fits(from, to))
         return usage_error("plan", "--chart needs FROM before TO, at most ten years apart");
     char letter = 'X';
     if (!drive.empty()) {
@@ -142,35 +109,25 @@ int run_plan(const PlanOptions& o) {
             (drive.size() > 1 && drive != std::string(1, c) + ":"))
             return usage_error("plan", "--drive takes a drive letter");
         letter = c;
-        Hyl_SetNDisk(drive.c_str());
     }
-    const std::string plan_path = std::string(1, letter) + kPlanPathAfterDrive;
     if (!root.empty()) {
 #ifdef _WIN32
         return usage_error("plan", "--root is for native builds; on Windows use --drive");
 #else
         // Checked here so that a mistyped folder fails at once rather than
         // after the library's twenty seconds of load attempts.
-        const std::filesystem::path file = std::filesystem::path(root) / "QUV" / "HYL_CE" / "zmec.dbf";
+        std::string relative = hyl::kPlanPathAfterDrive + 2;  // after the colon and the first backslash
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        const std::filesystem::path file = std::filesystem::path(root) / relative;
         if (!std::filesystem::is_regular_file(file)) return usage_error("plan", "no plan at " + file.string());
         const char upper = static_cast<char>(letter & ~0x20);
         setenv((std::string("HYL_DRIVE_") + upper).c_str(), root.c_str(), 1);
 #endif
     }
 
-    const std::string object = hyl::utf8_to_ansi(o.object);
-    const std::string equipment = hyl::utf8_to_ansi(o.equipment);
-    std::vector<Hit> hits;
-    for (int r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, -1); r != -1;
-         r = Hyl_pMonZvkGetNextMesplan(object.c_str(), equipment.c_str(), from, to, r)) {
-        Hit h;
-        h.record = r;
-        h.first_day = Hyl_pMonZvkGetDate("TIMERZN", r);
-        h.day_after_last = Hyl_pMonZvkGetDate("TIMERZK", r);
-        hits.push_back(h);
-    }
-    Hyl_pMonZvkFreeResource();
-    read_names(plan_path, hits);
+    // A plan that cannot be loaded has said so through the library's own
+    // messages; the command then lists nothing, as for a plan without a match.
+    const std::vector<hyl::PlanEntry> hits = hyl::walk_plan(o.object, o.equipment, from, to, letter).entries;
     if (!o.chart.empty())
         if (int status = write_chart(o, from, to, hits)) return status;
     if (o.quiet) return 0;
@@ -189,9 +146,10 @@ int run_plan(const PlanOptions& o) {
 void add_plan_command(CLI::App& app) {
     auto o = std::make_shared<PlanOptions>();
     CLI::App* cmd = app.add_subcommand("plan", "Walk the monthly plan's entries that meet a date range");
-    cmd->footer("OBJECT and EQUIPMENT match by prefix without regard to case (\"\" matches every entry);\n"
-                "FROM and TO are local YYYY-MM-DD[THH:MM[:SS]].  The plan is read from the library's\n"
-                "built-in path X:\\QUV\\HYL_CE\\zmec.dbf.");
+    cmd->footer(std::string("OBJECT and EQUIPMENT match by prefix without regard to case (\"\" matches every entry);\n"
+                            "FROM and TO are local YYYY-MM-DD[THH:MM[:SS]].  The plan is read from the library's\n"
+                            "built-in path X") +
+                hyl::kPlanPathAfterDrive + ".");
     cmd->add_option("OBJECT", o->object, "object name, or its beginning")->required();
     cmd->add_option("EQUIPMENT", o->equipment, "equipment name, or its beginning")->required();
     cmd->add_option("FROM", o->from, "start of the range")->required();

@@ -10,7 +10,7 @@
 //   while the GIL is held, so no two threads can hold one and want the other.
 // - The library's lock is held around whatever opens a file through lvv_open
 //   (it remembers the last path for the whole process) and around the plan,
-//   which lives in the one table image.
+//   which lives in the one table image (the plan walk takes it itself).
 #pragma once
 
 #include <pybind11/pybind11.h>

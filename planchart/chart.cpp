@@ -7,7 +7,7 @@
 // day up to the midnight after its last day, cut to the range.  Every bar
 // carries its record number (data-record) and every tick and label its day
 // (data-day), so a reader of the file can check one against the other.
-#include "tools/chart.h"
+#include "planchart/chart.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace hyltool {
+namespace hyl {
 namespace {
 
 using namespace std::chrono;
@@ -129,19 +129,19 @@ std::string num(double v) {
 
 struct Group {
     std::string object;
-    std::vector<const ChartEntry*> entries;
+    std::vector<const PlanEntry*> entries;
 };
 
-std::vector<Group> group_by_object(const std::vector<ChartEntry>& entries) {
+std::vector<Group> group_by_object(const std::vector<PlanEntry>& entries) {
     std::vector<Group> groups;
     std::map<std::string, std::size_t> index;
-    for (const ChartEntry& e : entries) {
+    for (const PlanEntry& e : entries) {
         auto [it, added] = index.emplace(e.object, groups.size());
         if (added) groups.push_back({e.object, {}});
         groups[it->second].entries.push_back(&e);
     }
     for (Group& g : groups)
-        std::stable_sort(g.entries.begin(), g.entries.end(), [](const ChartEntry* a, const ChartEntry* b) {
+        std::stable_sort(g.entries.begin(), g.entries.end(), [](const PlanEntry* a, const PlanEntry* b) {
             return a->first_day != b->first_day ? a->first_day < b->first_day : a->record < b->record;
         });
     return groups;
@@ -155,7 +155,7 @@ class Chart {
         double labels = 140;
         for (const Group& g : groups_) {
             labels = std::max(labels, text_width(g.object, 13) + 16);
-            for (const ChartEntry* e : g.entries)
+            for (const PlanEntry* e : g.entries)
                 labels = std::max(labels, kIndent + text_width(e->equipment, 12) + 16);
         }
         x0_ = std::ceil(kMargin + labels);
@@ -298,7 +298,7 @@ class Chart {
             out_ += "<g class=\"group\">\n<text class=\"object\" x=\"" + num(kMargin) + "\" y=\"" + num(top + 16) +
                     "\">" + xml_text(g.object) + "</text>\n";
             top += kRowHeight;
-            for (const ChartEntry* e : g.entries) {
+            for (const PlanEntry* e : g.entries) {
                 entry(*e, top);
                 top += kRowHeight;
             }
@@ -306,7 +306,7 @@ class Chart {
         }
     }
 
-    void entry(const ChartEntry& e, double top) {
+    void entry(const PlanEntry& e, double top) {
         const std::string record = std::to_string(e.record);
         out_ += "<g class=\"entry\" data-record=\"" + record + "\">\n";
         out_ += "<text class=\"equipment\" x=\"" + num(kMargin + kIndent) + "\" y=\"" + num(top + 15) + "\">" +
@@ -351,4 +351,4 @@ class Chart {
 
 std::string plan_chart_svg(const ChartRequest& request) { return Chart(request).svg(); }
 
-}  // namespace hyltool
+}  // namespace hyl
