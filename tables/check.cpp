@@ -21,8 +21,8 @@ constexpr std::size_t kExamples = 3;
 
 // Version bytes that dBASE, FoxPro and their peers write.
 bool known_version(uint8_t v) {
-    static constexpr uint8_t kKnown[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,
-                                         0x7B, 0x83, 0x8B, 0x8E, 0xB3, 0xCB, 0xE5, 0xF5, 0xFB};
+    static constexpr uint8_t kKnown[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x44, 0x63,
+                                         0x7B, 0x83, 0x8B, 0x8C, 0x8E, 0xB3, 0xCB, 0xE5, 0xF5, 0xFB};
     return std::find(std::begin(kKnown), std::end(kKnown), v) != std::end(kKnown);
 }
 bool dbase3(uint8_t v) { return v == 0x03 || v == 0x83; }
@@ -409,6 +409,8 @@ CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, boo
     report.record_length = scan.record_length();
     report.language = scan.language();
     report.field_count = table.field_count();
+    report.fields_length = table.layout().fields_length;
+    report.laid_by_fields = table.layout().laid_by_fields;
     report.file_length = scan.file_length();
     report.code_page = table.code_page().describe();
     if (table.memo()) report.memo_file = table.memo()->path();

@@ -90,6 +90,8 @@ struct CheckReport {
     uint8_t language = 0;
     int32_t field_count = 0;
     int64_t file_length = 0;
+    int64_t fields_length = 0;  // the deletion flag and the fields
+    bool laid_by_fields = false;  // the file proves the records lie by the fields, not the header's length
     std::string code_page;  // which, and why: "code page 1250 (language byte 0xC8)"
     std::string memo_file;  // the memo file read, empty for none
     RecordExtent extent;

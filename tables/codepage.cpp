@@ -127,11 +127,31 @@ uint8_t CodePage_Language(int codepage) {
 }
 
 int CodePage_OfDriverName(std::string_view name) {
-    // dBASE 7's drivers name their DOS code page in digits ("DB866RU0",
-    // "DB437US0", "DB852PO0"); its Windows drivers ("DBWINUS0", "DBWINWE0")
-    // are Windows-1252's.
+    // dBASE 7 names its driver by the Borland database engine's names.
+    // Most of dBASE's own name their DOS code page in digits ("DB866RU0",
+    // "DB437US0", "DB852PO0"), FoxPro's theirs after the country
+    // ("FOXCZ895"), and the windows ones are Windows-1252's ("DBWINUS0",
+    // "FOXDEWIN"); the engine's Paradox drivers, which dBASE tables may carry
+    // too, are listed by name.
+    static const struct {
+        const char* name;
+        int codepage;
+    } kDrivers[] = {
+        {"DB867CZ0", 895}, {"CSKAMEN", 895},  {"CSKAMENW", 895}, {"DBHEBREW", 862}, {"DB437GR0", 737},
+        {"ANCYRR", 1251},  {"BGPD1251", 1251}, {"CYRR", 866},     {"ANCZECH", 1250}, {"ANCZECHW", 1250},
+        {"ANIL2CZW", 1250}, {"ANHUNDC", 1250}, {"ANPOLISH", 1250}, {"ANSISLOV", 1250}, {"CZECH", 852},
+        {"CZECHW", 852},   {"HUN852DC", 852}, {"POLISH", 852},   {"SLOVENE", 852},  {"ANGREEK1", 1253},
+        {"GRCP437", 737},  {"ANTURK", 1254},  {"TURK", 857},     {"ANHEBREW", 1255}, {"HEBREW", 862},
+        {"ANSIINTL", 1252}, {"ANSII850", 1252}, {"ANSISPAN", 1252}, {"ANSISWFN", 1252}, {"ANSINOR4", 1252},
+        {"INTL", 437},     {"SPANISH", 437},  {"SWEDFIN", 437},  {"ASCII", 437},    {"INTL850", 850},
+        {"NORDAN", 865},   {"NORDAN40", 865}, {"ICELAND", 861},  {"JAPAN", 932},    {"KOREA", 949},
+        {"CHINA", 936},    {"TAIWAN", 950},   {"THAI", 874},
+    };
     std::string n = upper_squeezed(name);
-    if (n.rfind("DBWIN", 0) == 0) return 1252;
+    for (const auto& driver : kDrivers)
+        if (n == driver.name) return driver.codepage;
+    if (n.rfind("DBWIN", 0) == 0 || n.rfind("BLLT1", 0) == 0) return 1252;
+    if (n.size() == 8 && n.rfind("FOX", 0) == 0) return n.substr(5) == "WIN" ? 1252 : digits_only(n.substr(5)) ? std::stoi(n.substr(5)) : 0;
     if (n.size() >= 5 && n.rfind("DB", 0) == 0 && digits_only(n.substr(2, 3))) return std::stoi(n.substr(2, 3));
     return 0;
 }

@@ -20,12 +20,15 @@ constexpr int64_t kCopyBlock = 4 << 20;
 struct Mending {
     int64_t old_count = 0;
     int64_t new_count = 0;
+    int32_t old_record_length = 0;
+    int32_t new_record_length = 0;
     bool end_file = false;   // cut the file after the last record and put one 0x1A there
     int64_t records_end = 0; // where that marker goes
-    std::vector<std::string> steps;  // in the past tense
+    std::vector<RepairStep> steps;
 
     bool changes(int64_t file_length) const {
-        return new_count != old_count || (end_file && file_length != records_end + 1);
+        return new_count != old_count || new_record_length != old_record_length ||
+               (end_file && file_length != records_end + 1);
     }
 };
 
@@ -38,45 +41,38 @@ Mending plan(const CheckReport& report) {
     const RecordExtent& e = report.extent;
     Mending m;
     m.old_count = m.new_count = e.counted;
+    m.old_record_length = m.new_record_length = report.record_length;
     m.records_end = e.records_end;
     // A file that ends inside its header has no place for records to end.
     if (has(report, CheckProblem::kShortHeader)) return m;
+    // The records lie by the fields, as the file's length proves: the header
+    // is made to say so, and the rest is mended as they lie.
+    if (report.laid_by_fields) {
+        m.new_record_length = static_cast<int32_t>(report.fields_length);
+        m.steps.push_back({RepairStep::Kind::kRecordLength, m.old_record_length, m.new_record_length});
+    }
     if (e.present < e.counted) {
         m.new_count = e.present;
         m.end_file = true;
-        m.steps.push_back("lowered the record count from " + Words_Grouped(e.counted) + " to " +
-                          Words_Grouped(e.present) + ", the complete records the file holds");
+        m.steps.push_back({RepairStep::Kind::kLowerCount, e.counted, e.present});
     } else if (e.beyond) {
         m.new_count = e.counted + e.beyond;
-        m.steps.push_back("counted the " + Words_Plural(e.beyond, "complete record", "complete records") +
-                          " after the counted ones: the record count went from " + Words_Grouped(e.counted) + " to " +
-                          Words_Grouped(m.new_count));
+        m.steps.push_back({RepairStep::Kind::kCountBeyond, e.counted, m.new_count});
     }
     // Bytes after the records that do not read as records are left alone,
     // and so is the end of such a file.
     if (e.unknown_tail) return m;
     if (e.partial_bytes) {
         m.end_file = true;
-        m.steps.push_back("cut off an incomplete record of " + Words_Plural(e.partial_bytes, "byte", "bytes"));
+        m.steps.push_back({RepairStep::Kind::kCutPartial, 0, e.partial_bytes});
     }
     if (e.after_marker) {
         m.end_file = true;
-        m.steps.push_back("cut off " + Words_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker");
+        m.steps.push_back({RepairStep::Kind::kCutAfterMarker, 0, e.after_marker});
     }
     if (e.beyond) m.end_file = true;
-    if (m.end_file && !e.end_marker) m.steps.push_back("ended the file with a 0x1A after the last record");
+    if (m.end_file && !e.end_marker) m.steps.push_back({RepairStep::Kind::kEndMarker});
     return m;
-}
-
-// The same steps in the conditional, for a dry run.
-std::string would(const std::string& step) {
-    static const std::pair<const char*, const char*> kTenses[] = {
-        {"lowered ", "would lower "}, {"counted ", "would count "}, {"cut off ", "would cut off "},
-        {"ended ", "would end "},     {" went from ", " would go from "}};
-    std::string out = step;
-    for (const auto& [past, conditional] : kTenses)
-        if (const auto at = out.find(past); at != std::string::npos) out.replace(at, std::string(past).size(), conditional);
-    return out;
 }
 
 // Whether the mending reaches a finding.
@@ -86,6 +82,7 @@ bool mends(const Mending& m, const Finding& f) {
         case CheckProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
         case CheckProblem::kPartialRecord:
         case CheckProblem::kBytesAfterEnd: return m.end_file;
+        case CheckProblem::kRecordLength: return m.new_record_length != m.old_record_length;
         default: return false;
     }
 }
@@ -101,13 +98,15 @@ CheckReport left_after(const CheckReport& before, const Mending& m) {
 
 // A byte-for-byte copy of the snapshot into BACKUP, on the disk before the
 // table is touched.  False with WHY when it cannot be made.
-bool make_backup(const Snapshot& scan, const std::string& backup, std::string* why) {
+bool make_backup(const Snapshot& scan, const std::string& backup, std::string* why, RepairRefusal* refusal) {
     const int32_t existing = platform().file_open(backup.c_str(), kModeShareRead);
     if (existing != -1) {
         platform().file_close(existing);
         *why = backup + " already exists: move it away, or repair with --no-backup";
+        *refusal = RepairRefusal::kBackupExists;
         return false;
     }
+    *refusal = RepairRefusal::kBackupFailed;
     const int32_t out = platform().file_create(backup.c_str());
     if (out == -1) {
         *why = "cannot create the backup " + backup;
@@ -130,16 +129,19 @@ bool make_backup(const Snapshot& scan, const std::string& backup, std::string* w
     return ok;
 }
 
-bool write_count(const Snapshot& scan, int64_t count) {
+bool write_le(const Snapshot& scan, int64_t position, int64_t value, int32_t bytes_long) {
     uint8_t bytes[4];
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(count) >> (8 * i));
-    return lvv_write_at(scan.handle(), 4, bytes, 4) == 4;
+    for (int i = 0; i < bytes_long; ++i) bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
+    return lvv_write_at(scan.handle(), position, bytes, bytes_long) == bytes_long;
 }
+bool write_count(const Snapshot& scan, int64_t count) { return write_le(scan, 4, count, 4); }
 
-// A count that goes down is written before the records go, one that goes
-// up after the end is settled: at every moment the header counts no record
-// the file does not hold.
+// The record length first: the file proves the records lie by it, so the
+// header then reads as they lie whatever follows.  A count that goes down
+// is written before the records go, one that goes up after the end is
+// settled: at every moment the header counts no record the file does not hold.
 bool apply(const Snapshot& scan, const Mending& m) {
+    if (m.new_record_length != m.old_record_length && !write_le(scan, 10, m.new_record_length, 2)) return false;
     if (m.new_count < m.old_count && !write_count(scan, m.new_count)) return false;
     if (m.end_file) {
         if (lvv_write_at(scan.handle(), m.records_end, &kEndMarker, 1) != 1) return false;
@@ -150,6 +152,29 @@ bool apply(const Snapshot& scan, const Mending& m) {
 }
 
 }  // namespace
+
+std::string Repair_Describe(const RepairStep& step, bool done) {
+    auto verb = [done](const char* past, const char* conditional) { return std::string(done ? past : conditional); };
+    switch (step.kind) {
+        case RepairStep::Kind::kRecordLength:
+            return verb("set", "would set") + " the record length from " + Words_Grouped(step.from) + " to " +
+                   Words_Grouped(step.to) + ", as the records lie in the file";
+        case RepairStep::Kind::kLowerCount:
+            return verb("lowered", "would lower") + " the record count from " + Words_Grouped(step.from) + " to " +
+                   Words_Grouped(step.to) + ", the complete records the file holds";
+        case RepairStep::Kind::kCountBeyond:
+            return verb("counted", "would count") + " the " +
+                   Words_Plural(step.to - step.from, "complete record", "complete records") +
+                   " after the counted ones: the record count " + verb("went", "would go") + " from " +
+                   Words_Grouped(step.from) + " to " + Words_Grouped(step.to);
+        case RepairStep::Kind::kCutPartial:
+            return verb("cut off", "would cut off") + " an incomplete record of " + Words_Plural(step.to, "byte", "bytes");
+        case RepairStep::Kind::kCutAfterMarker:
+            return verb("cut off", "would cut off") + " " + Words_Plural(step.to, "byte", "bytes") + " after the 0x1A end marker";
+        case RepairStep::Kind::kEndMarker: return verb("ended", "would end") + " the file with a 0x1A after the last record";
+    }
+    return {};
+}
 
 std::vector<bool> Repair_Mends(const CheckReport& report) {
     const Mending m = plan(report);
@@ -172,12 +197,22 @@ RepairResult Repair_Table(const char* path, const RepairOptions& options, const 
         result.why = status == ReaderStatus::kInUse ? "in use by another program; nothing changed"
                      : status == ReaderStatus::kUnreadable ? "cannot be opened"
                                                           : table.error();
+        switch (status) {
+            case ReaderStatus::kMissing: result.refusal = RepairRefusal::kMissing; break;
+            case ReaderStatus::kInUse: result.refusal = RepairRefusal::kInUse; break;
+            case ReaderStatus::kNotATable:
+            case ReaderStatus::kOtherLayout: result.refusal = RepairRefusal::kNotATable; break;
+            case ReaderStatus::kUnknownEncoding: result.refusal = RepairRefusal::kUnknownEncoding; break;
+            default: result.refusal = RepairRefusal::kUnreadable; break;
+        }
         return result;
     }
     const Snapshot& scan = table.scan();
     result.before = Check_Open(table, progress);
     if (!result.before.checked()) {
         result.why = result.before.why;
+        result.refusal = result.before.status == SnapshotStatus::kNotATable ? RepairRefusal::kNotATable
+                                                                           : RepairRefusal::kUnreadable;
         return result;
     }
     const Mending m = plan(result.before);
@@ -187,7 +222,7 @@ RepairResult Repair_Table(const char* path, const RepairOptions& options, const 
         return result;
     }
     if (options.dry_run) {
-        for (const std::string& step : m.steps) result.actions.push_back(would(step));
+        for (const RepairStep& step : m.steps) result.actions.push_back(Repair_Describe(step, false));
         // Records it would count have not had their values checked: what it
         // would leave is checked with them, as the repair checks it after.
         result.after = left_after(m.new_count > m.old_count ? Check_Open(table, progress, true) : result.before, m);
@@ -196,19 +231,21 @@ RepairResult Repair_Table(const char* path, const RepairOptions& options, const 
     }
     if (options.backup) {
         const std::string backup = std::string(path) + ".bak";
-        if (!make_backup(scan, backup, &result.why)) return result;
+        if (!make_backup(scan, backup, &result.why, &result.refusal)) return result;
         result.backup_path = backup;
         result.actions.push_back("copied the table to " + backup);
     }
     if (!apply(scan, m)) {
+        result.refusal = RepairRefusal::kWriteFailed;
         result.why = "cannot write the table" +
                      (result.backup_path.empty() ? std::string() : "; " + result.backup_path + " holds it as it was");
         return result;
     }
-    result.actions.insert(result.actions.end(), m.steps.begin(), m.steps.end());
+    for (const RepairStep& step : m.steps) result.actions.push_back(Repair_Describe(step, true));
     table.close();
     result.after = Check_Table(path, progress, {options.encoding});
     if (!result.after.checked()) {
+        result.refusal = RepairRefusal::kRecheckFailed;
         result.why = "mended, but it " + result.after.why + " to be checked again";
         return result;
     }

@@ -1,7 +1,9 @@
 // Mending a damaged table in place, only where no guessing is needed.
 //
-// Repair touches nothing but the header's record count (bytes 4-7) and the
-// end of the file, never a descriptor or a record: it counts the complete
+// Repair touches nothing but the header's record count (bytes 4-7), its
+// record length (bytes 10-11) where the file proves it wrong (the records
+// lie by the fields, tables/layout.h), and the end of the file, never a
+// descriptor or a record: it counts the complete
 // records an interrupted append left after the counted ones (as far as their
 // deletion flags are blank or '*'), lowers the count of a file that holds
 // fewer records than it claims, cuts off an incomplete record and whatever
@@ -34,8 +36,32 @@ enum class RepairOutcome {
     kCannotWork,     // missing, not a table, in use, or a write failed
 };
 
+// Why repair could not work, for callers to tell apart without reading words.
+enum class RepairRefusal {
+    kNone,
+    kMissing,
+    kInUse,            // another program holds it for writing
+    kNotATable,        // not a table, or one of a layout hyl does not read
+    kUnknownEncoding,
+    kUnreadable,       // it cannot be read (to its end)
+    kBackupExists,     // TABLE.bak is there already
+    kBackupFailed,     // the backup could not be made; the table is unchanged
+    kWriteFailed,      // a write of the mending failed; the backup holds the table as it was
+    kRecheckFailed,    // mended, but it could not be checked again
+};
+
+// One change repair makes, to be said in the past (done) or the conditional
+// (a dry run).
+struct RepairStep {
+    enum class Kind { kRecordLength, kLowerCount, kCountBeyond, kCutPartial, kCutAfterMarker, kEndMarker };
+    Kind kind;
+    int64_t from = 0, to = 0;  // a length or a count before and after; a number of bytes cut
+};
+std::string Repair_Describe(const RepairStep& step, bool done);
+
 struct RepairResult {
     RepairOutcome outcome = RepairOutcome::kCannotWork;
+    RepairRefusal refusal = RepairRefusal::kNone;  // for kCannotWork
     std::string why;                   // for kCannotWork, in plain words
     std::vector<std::string> actions;  // what was done (dry run: would be), in plain words
     std::string backup_path;           // the backup made, if any

@@ -3,11 +3,13 @@
 // what check finds in them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <set>
 
 #include "tables/check.h"
 #include "tables/codepage.h"
+#include "tables/repair.h"
 #include "tables/table.h"
 #include "tests/dbf_builder.h"
 #include "tests/fake_platform.h"
@@ -319,4 +321,115 @@ TEST(Check, FindsWhatTheNewFormatsHold) {
     TableReader t;
     EXPECT_EQ(t.open(dir.path("old.dbf")), ReaderStatus::kOtherLayout);
     EXPECT_EQ(t.error(), "a dBASE II table (version byte 0x02, 16-byte field descriptors), which hyl does not read");
+}
+
+// dBASE 7 made byte by byte: the 68-byte header naming its language driver,
+// 48-byte descriptors, field properties after the terminator, each type as
+// dBASE 7 stores it (numbers big-endian, sorted by their bytes), and memo
+// and binary entries in its .dbt.
+TEST(Dbase7, EachTypeReadAsDbase7StoresIt) {
+    auto be64 = [](double d) {
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        // What dBASE 7 sorts by: the sign bit flipped, every bit for a negative.
+        bits = bits >> 63 ? ~bits : bits ^ (uint64_t{1} << 63);
+        return be32(static_cast<uint32_t>(bits >> 32)) + be32(static_cast<uint32_t>(bits));
+    };
+    const std::string stamp_2020("\x42\xCC\xF9\x3A\xDD\x0E\x00\x00", 8);  // 2020-01-01 00:00
+    std::string stamp_sorted = stamp_2020;
+    stamp_sorted[0] = static_cast<char>(0xC2);
+    const struct Case {
+        std::string name;  // in code page 866
+        char type;
+        uint8_t length;
+        std::string stored;
+        std::string want;
+    } cases[] = {
+        {"\x88\x8C\x9F", 'C', 8, "\x8A\xAE\xE2\xF1\xAB   ", "text Котёл"},  // ИМЯ
+        {"QTY", 'N', 6, "  -1.5", "decimal -1.5"},
+        {"DAY", 'D', 8, "20240301", "date 2024-03-01"},
+        {"OK", 'L', 1, "F", "false"},
+        {"I", 'I', 4, be32(static_cast<uint32_t>(-7) ^ 0x80000000u), "int -7"},
+        {"INONE", 'I', 4, std::string(4, '\0'), "null"},
+        {"AUTO", '+', 4, be32(12 ^ 0x80000000u), "int 12"},
+        {"ONEG", 'O', 8, be64(-2.5), "double -2.500000"},
+        {"OPOS", 'O', 8, be64(1.0), "double 1.000000"},
+        {"STAMP", '@', 8, stamp_2020, "time 2020-01-01T00:00:00"},
+        {"SORTED", '@', 8, stamp_sorted, "time 2020-01-01T00:00:00"},
+        {"NOTE", 'M', 10, "         1", "text Заметка"},
+        {"PIC", 'B', 10, "         2", "binary 3"},
+        {"NOMEMO", 'M', 10, std::string(10, ' '), "null"},
+    };
+    std::string descriptors, record = " ";
+    for (const Case& c : cases) {
+        std::string d = c.name;
+        d.resize(32, '\0');
+        d += c.type;
+        d += static_cast<char>(c.length);
+        d.resize(48, '\0');
+        descriptors += d;
+        record += c.stored;
+    }
+    const std::string properties(20, '\x01');  // what dBASE 7 keeps after the terminator
+    const std::size_t header_length = 68 + descriptors.size() + 1 + properties.size();
+    std::string head(68, '\0');
+    head[0] = static_cast<char>(0x8C);
+    head.replace(4, 4, le32(1));
+    head[8] = static_cast<char>(header_length & 0xFF), head[9] = static_cast<char>(header_length >> 8);
+    head[10] = static_cast<char>(record.size() & 0xFF), head[11] = static_cast<char>(record.size() >> 8);
+    head.replace(32, 8, "DB866RU0");
+    hyltest::TempDir dir;
+    hyltest::write_file(dir.path("t.dbf"), bytes(head + descriptors + "\r" + properties + record + "\x1A"));
+    std::string dbt(512, '\0');
+    dbt.replace(20, 2, "\x00\x02", 2);  // 512-byte blocks
+    dbt += std::string("\xFF\xFF\x08\x00", 4) + le32(8 + 7) + "\x87\xA0\xAC\xA5\xE2\xAA\xA0";  // Заметка
+    dbt.resize(1024, ' ');
+    dbt += std::string("\xFF\xFF\x08\x00", 4) + le32(8 + 3) + std::string("\x01\x02\x03", 3);
+    hyltest::write_file(dir.path("t.dbt"), bytes(dbt));
+
+    const auto values = first_record(dir.path("t.dbf"));
+    ASSERT_EQ(values.size(), std::size(cases));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(values[i].first, cases[i].want) << i;
+        EXPECT_EQ(values[i].second, ValueProblem::kNone) << i;
+    }
+    TableReader t;
+    ASSERT_EQ(t.open(dir.path("t.dbf")), ReaderStatus::kOpened);
+    EXPECT_EQ(t.format(), TableFormat::kDbase7);
+    EXPECT_EQ(t.fields()[0].name, "ИМЯ");
+    EXPECT_EQ(t.code_page().describe(), "code page 866 (language driver DB866RU0)");
+    const CheckReport r = Check_Table(dir.path("t.dbf").c_str());
+    for (const Finding& f : r.findings) ADD_FAILURE() << f.message;
+    EXPECT_TRUE(r.checked()) << r.why;
+}
+
+// A header whose record length is a byte short of its fields, as one writer
+// leaves it: the file's length shows the records laid by the fields, so they
+// are read so, check names the header, and repair mends it after a backup.
+TEST(Layout, RecordsReadAsTheyLieWhenTheHeaderIsWrong) {
+    DbfBuilder b;
+    b.fields = {{"NAME", 'C', 5}, {"QTY", 'N', 3}};
+    b.records = {"alpha  1", "beta  22", "gamma333"};
+    b.eof_byte = true;
+    Bytes table = b.build();
+    table[10] = 8;  // the fields make 9
+    hyltest::TempDir dir;
+    const std::string path = dir.path("t.dbf");
+    hyltest::write_file(path, table);
+    TableReader t;
+    ASSERT_EQ(t.open(path), ReaderStatus::kOpened);
+    std::vector<std::string> names;
+    t.read_column(0, 0, t.record_count(), [&](int64_t, const Value& v) { names.push_back(v.text); });
+    EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(codes(Check_Table(path.c_str())), std::set<std::string>{"record-length"});
+    t.close();
+
+    const RepairResult mended = Repair_Table(path.c_str(), {});
+    EXPECT_EQ(mended.outcome, RepairOutcome::kMended);
+    ASSERT_EQ(mended.actions.size(), 2u);
+    EXPECT_EQ(mended.actions[1], "set the record length from 8 to 9, as the records lie in the file");
+    Bytes after = hyltest::read_file(path), backup = hyltest::read_file(path + ".bak");
+    EXPECT_EQ(backup, table);
+    table[10] = 9;
+    EXPECT_EQ(after, table);
 }

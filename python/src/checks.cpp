@@ -83,8 +83,7 @@ void bind_checks(py::module_& m) {
             result = hyl::Repair_Table(path.c_str(), options);
         }
         if (result.outcome == hyl::RepairOutcome::kCannotWork) {
-            const bool in_use = result.why.rfind("in use", 0) == 0;
-            raise(in_use ? Failure::kInUse : Failure::kError, name + ": " + result.why);
+            raise(result.refusal == hyl::RepairRefusal::kInUse ? Failure::kInUse : Failure::kError, name + ": " + result.why);
         }
         static const char* const kOutcomes[] = {"sound", "mended", "damage remains", ""};
         py::dict out;
