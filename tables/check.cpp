@@ -33,7 +33,6 @@ constexpr int32_t kFoxProBacklink = 263;
 bool known_type(char t) { return t != '\0' && std::strchr("CNFDLMBGPYTIV0@+OWQ", t) != nullptr; }
 
 bool blank_byte(uint8_t b) { return b == ' ' || b == 0; }
-bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
 
 // Stored bytes in the table's code page, in UTF-8; control bytes and NULs
 // are written \xNN so that a finding never hides them.
