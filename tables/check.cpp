@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string_view>
 
 #include "dbf/dbf.h"
 #include "platform/codepage.h"
+#include "tables/split.h"
 #include "textime/text.h"
 
 namespace hyl {
@@ -72,7 +74,7 @@ public:
 
     void header();
     void extent();
-    bool values(const ProgressFn& progress);
+    bool values(const ProgressFn& progress, int threads);
     // False once a read of the table failed: then nothing found can be trusted.
     bool read_ok() const { return read_ok_; }
 
@@ -266,58 +268,87 @@ std::string Checker::problem_words(CheckProblem p, bool many) const {
     }
 }
 
-bool Checker::values(const ProgressFn& progress) {
+bool Checker::values(const ProgressFn& progress, int threads) {
     // Problems of one kind in one field are many or none: one finding each,
-    // with its count and its first few values.
-    std::map<std::pair<int32_t, CheckProblem>, Finding> tallies;
-    auto tally = [&](int32_t field, CheckProblem problem, int64_t record) -> Finding& {
-        Finding& f = tallies[{field, problem}];
-        if (f.count++ == 0) {
-            f.problem = problem;
-            f.field = field;
-            f.record = record;
-        }
-        return f;
-    };
-    // Every value is read as the typed reader reads it, and what is wrong
-    // with it is what the reader says; the value as stored (or, for a memo,
-    // its block number) is the example, the text read where it is not text.
-    Value value;
-    auto note_value = [&](int32_t field, int64_t record, const uint8_t* bytes) {
-        const CheckProblem problem = problem_of(table_.decode(bytes, field, value));
-        if (problem == CheckProblem::kDeletionFlag) return;
-        // Without a memo file every memo is missing: the one finding says so.
-        if (problem == CheckProblem::kMemoMissing) return;
-        Finding& f = tally(field, problem, record);
-        if (f.examples.size() >= kExamples) return;
-        const TableField& d = table_.fields()[static_cast<std::size_t>(field)];
-        const std::string_view raw(reinterpret_cast<const char*>(bytes + d.offset), static_cast<std::size_t>(d.length));
-        f.examples.push_back({record, problem == CheckProblem::kBadText && value.kind == ValueKind::kString
-                                          ? value.text
-                                          : shown(trimmed(raw), table_.codec())});
-    };
-    const auto& fields = table_.fields();
+    // with its count and its first few values.  Each range of records is
+    // tallied apart (on several threads for a large table) and the ranges'
+    // tallies are added up in the order of the records, so the first record
+    // and the first examples of a finding are the ones one pass would find.
+    using Tallies = std::map<std::pair<int32_t, CheckProblem>, Finding>;
     const int64_t total = report_.extent.present + (values_beyond_count_ ? report_.extent.beyond : 0);
+    const RecordRanges ranges = Split_Ranges(table_, 0, total);
+    threads = Split_Threads(ranges, threads);
+    std::vector<std::unique_ptr<TableCursor>> cursors;
+    for (int t = 0; t < threads; ++t) cursors.push_back(std::make_unique<TableCursor>(table_));
+    std::vector<Tallies> slots(static_cast<std::size_t>(Split_Window(threads)));
+    const auto& fields = table_.fields();
     const int64_t rl = scan_.stride();
-    const bool ok = scan_.for_each_block(0, total, [&](int64_t first, int64_t count, const uint8_t* bytes) {
-        for (int64_t k = 0; k < count; ++k) {
-            const uint8_t* record = bytes + k * rl;
-            const int64_t r = first + k;
-            if (record[0] != ' ' && record[0] != '*') {
-                Finding& f = tally(-1, CheckProblem::kDeletionFlag, r);
-                if (f.examples.size() < kExamples) f.examples.push_back({r, hex_byte(record[0])});
+
+    auto work = [&](int64_t range, int slot, int worker) {
+        Tallies& tallies = slots[static_cast<std::size_t>(slot)];
+        TableCursor& cursor = *cursors[static_cast<std::size_t>(worker)];
+        auto tally = [&](int32_t field, CheckProblem problem, int64_t record) -> Finding& {
+            Finding& f = tallies[{field, problem}];
+            if (f.count++ == 0) {
+                f.problem = problem;
+                f.field = field;
+                f.record = record;
             }
-            for (std::size_t i = 0; i < fields.size(); ++i) {
-                const TableField& f = fields[i];
-                // A field that runs past its record, or a date field of another
-                // length, has its own finding; its values would only repeat it.
-                if (f.hidden || f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
-                note_value(static_cast<int32_t>(i), r, record);
+            return f;
+        };
+        // Every value is read as the typed reader reads it, and what is wrong
+        // with it is what the reader says; the value as stored (or, for a memo,
+        // its block number) is the example, the text read where it is not text.
+        Value value;
+        auto note_value = [&](int32_t field, int64_t record, const uint8_t* bytes) {
+            const CheckProblem problem = problem_of(cursor.decode(bytes, field, value));
+            if (problem == CheckProblem::kDeletionFlag) return;
+            // Without a memo file every memo is missing: the one finding says so.
+            if (problem == CheckProblem::kMemoMissing) return;
+            Finding& f = tally(field, problem, record);
+            if (f.examples.size() >= kExamples) return;
+            const TableField& d = fields[static_cast<std::size_t>(field)];
+            const std::string_view raw(reinterpret_cast<const char*>(bytes + d.offset), static_cast<std::size_t>(d.length));
+            f.examples.push_back({record, problem == CheckProblem::kBadText && value.kind == ValueKind::kString
+                                              ? value.text
+                                              : shown(trimmed(raw), table_.codec())});
+        };
+        return cursor.for_each_batch(ranges.first_of(range), ranges.end_of(range), [&](const RecordBatch& batch) {
+            for (int64_t k = 0; k < batch.size(); ++k) {
+                const uint8_t* record = batch.record(k);
+                const int64_t r = batch.first() + k;
+                if (record[0] != ' ' && record[0] != '*') {
+                    Finding& f = tally(-1, CheckProblem::kDeletionFlag, r);
+                    if (f.examples.size() < kExamples) f.examples.push_back({r, hex_byte(record[0])});
+                }
+                for (std::size_t i = 0; i < fields.size(); ++i) {
+                    const TableField& f = fields[i];
+                    // A field that runs past its record, or a date field of another
+                    // length, has its own finding; its values would only repeat it.
+                    if (f.hidden || f.offset < 1 || f.offset + f.length > rl || (f.type == 'D' && f.length != 8)) continue;
+                    note_value(static_cast<int32_t>(i), r, record);
+                }
             }
+            return true;
+        });
+    };
+    Tallies tallies;
+    auto done = [&](int64_t range, int slot) {
+        for (auto& [key, part] : slots[static_cast<std::size_t>(slot)]) {
+            Finding& f = tallies[key];
+            if (f.count == 0) {
+                f = std::move(part);
+                continue;
+            }
+            f.count += part.count;
+            for (FindingExample& e : part.examples)
+                if (f.examples.size() < kExamples) f.examples.push_back(std::move(e));
         }
-        if (progress) progress(first + count, total);
+        slots[static_cast<std::size_t>(slot)].clear();
+        if (progress) progress(ranges.end_of(range), total);
         return true;
-    });
+    };
+    const bool ok = Split_Run(ranges.count(), threads, work, done);
     for (auto& [key, f] : tallies) {
         std::string examples;
         for (const FindingExample& e : f.examples)
@@ -398,7 +429,7 @@ std::string Check_FieldLabel(const TableReader& table, int32_t field) {
     return "field " + std::to_string(field) + " " + shown(trimmed(f.name), table.codec()) + " (" + shape + ")";
 }
 
-CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, bool values_beyond_count) {
+CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, bool values_beyond_count, int threads) {
     const Snapshot& scan = table.scan();
     CheckReport report;
     report.status = SnapshotStatus::kOpened;
@@ -422,7 +453,7 @@ CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, boo
     Checker checker(table, report, values_beyond_count);
     checker.header();
     checker.extent();
-    if (!checker.values(progress) || !checker.read_ok()) {
+    if (!checker.values(progress, threads) || !checker.read_ok()) {
         report.status = SnapshotStatus::kUnreadable;
         report.why = "cannot be read to its end";
     }
@@ -439,11 +470,11 @@ CheckReport Check_NotChecked(ReaderStatus status, const std::string& why) {
     return report;
 }
 
-CheckReport Check_Table(const char* path, const ProgressFn& progress, const ReaderOptions& options) {
+CheckReport Check_Table(const char* path, const ProgressFn& progress, const ReaderOptions& options, int threads) {
     TableReader table;
     const ReaderStatus status = table.open(path ? path : "", options);
     if (status != ReaderStatus::kOpened) return Check_NotChecked(status, table.error());
-    return Check_Open(table, progress);
+    return Check_Open(table, progress, false, threads);
 }
 
 }  // namespace hyl

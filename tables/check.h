@@ -105,11 +105,15 @@ struct CheckReport {
 using ProgressFn = std::function<void(int64_t done, int64_t total)>;
 
 // Opens PATH shared for reading and checks it whole, with its memo file.
-CheckReport Check_Table(const char* path, const ProgressFn& progress = {}, const ReaderOptions& options = {});
+// The values of a large table are read on THREADS threads (0: the
+// machine's; tables/split.h), with the same findings as on one.
+CheckReport Check_Table(const char* path, const ProgressFn& progress = {}, const ReaderOptions& options = {},
+                        int threads = 1);
 // Checks an open table.  With VALUES_BEYOND_COUNT the values of the
 // complete records after the counted ones are checked too, as if counted:
 // what the table would hold once repair counts them.
-CheckReport Check_Open(const TableReader& table, const ProgressFn& progress = {}, bool values_beyond_count = false);
+CheckReport Check_Open(const TableReader& table, const ProgressFn& progress = {}, bool values_beyond_count = false,
+                       int threads = 1);
 // What a table that did not open is, as a report that was not checked.
 CheckReport Check_NotChecked(ReaderStatus status, const std::string& why);
 

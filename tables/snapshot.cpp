@@ -108,11 +108,12 @@ bool Snapshot_ReadAt(int32_t handle, int64_t file_length, int64_t position, uint
     return true;
 }
 
-bool Snapshot::for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const {
+bool Snapshot::for_each_block(int64_t first, int64_t end, const BlockVisitor& visit, std::vector<uint8_t>* into) const {
     const int64_t length = stride_;
     if (length < 1 || first >= end) return true;
     const int64_t per_block = std::max<int64_t>(1, kBlockBytes / length);
-    std::vector<uint8_t> block;
+    std::vector<uint8_t> own;
+    std::vector<uint8_t>& block = into ? *into : own;
     for (int64_t record = first; record < end; record += per_block) {
         const int64_t count = std::min(per_block, end - record);
         const int64_t bytes = (count - 1) * length + reach_;

@@ -80,9 +80,11 @@ public:
     // and their bytes.  Each block also holds the bytes that a field running
     // past its record's length reaches (such a field reads on into the next
     // record, as a field read of the library does).  VISIT returns false to
-    // stop.  False on a read error.
+    // stop.  False on a read error.  The blocks are read into BLOCK when
+    // given (a reader of many ranges keeps its memory), else into a buffer
+    // of the call's own.  Threads may read at once, each into its own.
     using BlockVisitor = std::function<bool(int64_t first, int64_t count, const uint8_t* bytes)>;
-    bool for_each_block(int64_t first, int64_t end, const BlockVisitor& visit) const;
+    bool for_each_block(int64_t first, int64_t end, const BlockVisitor& visit, std::vector<uint8_t>* block = nullptr) const;
 
     // Field F's name as the field-name export gives it: trailing blanks
     // and control bytes removed, in Windows-1251 when the language byte says 866.

@@ -52,6 +52,7 @@ bool TableReader::has_memo_fields() const {
 ReaderStatus TableReader::open(const std::string& path, const ReaderOptions& options) {
     fields_.clear();
     memo_.close();
+    path_ = path;
     layout_ = {};
     context_ = {};
     error_.clear();
@@ -133,7 +134,8 @@ ReaderStatus TableReader::open(const std::string& path, const ReaderOptions& opt
 
 bool TableReader::for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit) const {
     RecordBatch batch;
-    batch.table_ = this;
+    batch.fields_ = &fields_;
+    batch.context_ = &context_;
     batch.record_length_ = scan_.stride();
     return scan_.for_each_block(first, end, [&](int64_t from, int64_t count, const uint8_t* bytes) {
         batch.first_ = from;
@@ -155,15 +157,59 @@ bool TableReader::read_column(int32_t field, int64_t first, int64_t end,
     });
 }
 
-ValueProblem RecordBatch::value(int64_t k, int32_t field, Value& out) const { return table_->decode(record(k), field, out); }
+namespace {
 
-ValueProblem TableReader::decode(const uint8_t* record, int32_t field, Value& out) const {
-    if (field < 0 || field >= field_count()) {
+ValueProblem decode_with(const std::vector<TableField>& fields, const FieldContext& context, const uint8_t* record,
+                         int32_t field, Value& out) {
+    if (field < 0 || field >= static_cast<int32_t>(fields.size())) {
         out.kind = ValueKind::kNull;
         out.text.clear();
         return ValueProblem::kNone;
     }
-    return Field_Read(fields_[static_cast<std::size_t>(field)], record, context_, out);
+    return Field_Read(fields[static_cast<std::size_t>(field)], record, context, out);
+}
+
+}  // namespace
+
+ValueProblem RecordBatch::value(int64_t k, int32_t field, Value& out) const {
+    return decode_with(*fields_, *context_, record(k), field, out);
+}
+
+ValueProblem TableReader::decode(const uint8_t* record, int32_t field, Value& out) const {
+    return decode_with(fields_, context_, record, field, out);
+}
+
+int32_t TableReader::find_field(std::string_view name) const {
+    for (std::size_t f = 0; f < fields_.size(); ++f)
+        if (!fields_[f].hidden && fields_[f].name == name) return static_cast<int32_t>(f);
+    return -1;
+}
+
+TableCursor::TableCursor(const TableReader& table) : table_(table), context_(table.context_) {
+    // Where the reader found a memo file, the cursor reads the same one.
+    if (table.memo()) memo_.open(table.path_, table.scan_.version());
+    context_.memo = &memo_;
+    context_.memo_bytes = &memo_bytes_;
+}
+
+bool TableCursor::for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit) {
+    RecordBatch batch;
+    batch.fields_ = &table_.fields_;
+    batch.context_ = &context_;
+    batch.record_length_ = table_.scan_.stride();
+    return table_.scan_.for_each_block(
+        first, end,
+        [&](int64_t from, int64_t count, const uint8_t* bytes) {
+            batch.first_ = from;
+            batch.size_ = count;
+            batch.bytes_ = bytes;
+            return visit(batch);
+        },
+        &block_);
+}
+
+ValueProblem TableCursor::decode(const uint8_t* record, int32_t field, Value& out) {
+    return decode_with(table_.fields_, context_, record, field, out);
 }
 
 }  // namespace hyl

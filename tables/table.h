@@ -20,7 +20,9 @@
 // read by its type's rule (tables/fieldtypes.h), which says what the value
 // is and, for check, what is wrong with it.
 //
-// A TableReader is used by one thread at a time: reading memos moves its window.
+// A TableReader is used by one thread at a time: reading memos moves its
+// window.  Several threads read one table each through a TableCursor of its
+// own (below; tables/split.h splits a table's records among them).
 #pragma once
 
 #include <cstdint>
@@ -56,6 +58,7 @@ struct ReaderOptions {
 };
 
 class TableReader;
+class TableCursor;
 
 // Records FIRST .. FIRST + SIZE - 1 as read from the file.
 class RecordBatch {
@@ -70,7 +73,9 @@ public:
 
 private:
     friend class TableReader;
-    const TableReader* table_ = nullptr;
+    friend class TableCursor;
+    const std::vector<TableField>* fields_ = nullptr;
+    const FieldContext* context_ = nullptr;  // the reader's or a cursor's
     int64_t first_ = 0, size_ = 0, record_length_ = 0;
     const uint8_t* bytes_ = nullptr;
 };
@@ -113,7 +118,12 @@ public:
     // Field FIELD of the record at RECORD (its deletion flag first).
     ValueProblem decode(const uint8_t* record, int32_t field, Value& out) const;
 
+    // The field named NAME (as fields() names it, _NullFlags never), or -1.
+    int32_t find_field(std::string_view name) const;
+
 private:
+    friend class TableCursor;
+    std::string path_;
     Snapshot scan_;
     TableLayout layout_;
     std::vector<TableField> fields_;
@@ -123,6 +133,31 @@ private:
     mutable std::string memo_bytes_;
     FieldContext context_;  // what every field's reading shares
     std::string error_;
+};
+
+// What one thread reads an open table's records and values with while
+// other threads read the same table: the records come from the reader's
+// snapshot (positioned reads, which threads may make at once), the memos
+// through a memo file of the cursor's own, opened on the same path (a memo
+// read moves its file's window), with its own room for an entry.  The
+// reader outlives its cursors and is not closed while they read.
+class TableCursor {
+public:
+    explicit TableCursor(const TableReader& table);
+    TableCursor(const TableCursor&) = delete;
+    TableCursor& operator=(const TableCursor&) = delete;
+
+    // As TableReader::for_each_batch; the batches' values read through this cursor.
+    bool for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit);
+    // As TableReader::decode.
+    ValueProblem decode(const uint8_t* record, int32_t field, Value& out);
+
+private:
+    const TableReader& table_;
+    MemoFile memo_;
+    std::string memo_bytes_;
+    FieldContext context_;
+    std::vector<uint8_t> block_;  // the records read, kept from range to range
 };
 
 }  // namespace hyl

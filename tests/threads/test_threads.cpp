@@ -14,9 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+
 #include "frame/frame.h"
 #include "hyl.h"
 #include "platform/codepage.h"
+#include "tables/check.h"
+#include "tables/split.h"
 #include "tests/dbf_bytes.h"
 #include "tests/fake_platform.h"
 
@@ -258,6 +266,123 @@ TEST_F(Threads, AThreadKeepsWhyItsOwnOpenFailed) {
     EXPECT_EQ(ops.last_error(), hyl::kErrorSharingViolation);
     other.join();
     ops.file_close(holder);
+}
+
+}  // namespace
+
+namespace {
+
+// The library's real files while a test reads on several threads at once:
+// the recording platform counts and records from one thread at a time.
+struct RealFiles {
+    hyl::PlatformOps previous = hyl::install_platform(hyl::native_platform());
+    ~RealFiles() { hyl::install_platform(previous); }
+};
+
+// Whatever the threads and however long each range takes, every range is
+// worked on once, in a slot no undelivered range holds, and handed back in
+// order on the calling thread; a range whose work fails (or throws) is the
+// end, with every range before it handed back, and so is DONE saying stop.
+TEST_F(Threads, RangesComeBackInOrderWhateverTheThreads) {
+    const struct Case {
+        int64_t count;
+        int threads;
+        int64_t fail_at;  // -1: none
+        int64_t stop_after;  // DONE says stop after this range; -1: never
+        bool throws;
+    } cases[] = {
+        {0, 4, -1, -1, false}, {1, 4, -1, -1, false}, {2, 2, -1, -1, false}, {37, 1, -1, -1, false},
+        {37, 2, -1, -1, false}, {37, 3, -1, -1, false}, {200, 8, -1, -1, false}, {37, 3, 20, -1, false},
+        {37, 3, 0, -1, false}, {37, 1, 20, -1, false}, {37, 4, -1, 11, false}, {37, 3, 25, -1, true},
+    };
+    std::mt19937 random(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("count " + std::to_string(c.count) + ", threads " + std::to_string(c.threads));
+        const int window = hyl::Split_Window(c.threads);
+        std::vector<int> spin(static_cast<std::size_t>(c.count));
+        for (int& n : spin) n = static_cast<int>(random() % 20000);
+        std::mutex m;
+        std::vector<int64_t> owner(static_cast<std::size_t>(window), -1), worked(static_cast<std::size_t>(c.count), 0);
+        std::vector<int64_t> delivered;
+        std::vector<std::string> faults;
+        const std::thread::id caller = std::this_thread::get_id();
+        auto work = [&](int64_t range, int slot, int worker) {
+            std::atomic<int> busy{0};
+            for (int i = 0; i < spin[static_cast<std::size_t>(range)]; ++i) busy.fetch_add(1, std::memory_order_relaxed);
+            std::lock_guard<std::mutex> lock(m);
+            if (slot != range % window || owner[static_cast<std::size_t>(slot)] != -1) faults.push_back("slot of " + std::to_string(range));
+            if (worker < 0 || worker >= c.threads || (worker == 0) != (std::this_thread::get_id() == caller))
+                faults.push_back("worker of " + std::to_string(range));
+            owner[static_cast<std::size_t>(slot)] = range;
+            ++worked[static_cast<std::size_t>(range)];
+            if (range == c.fail_at && c.throws) throw std::runtime_error("thrown");
+            return range != c.fail_at;
+        };
+        auto done = [&](int64_t range, int slot) {
+            std::lock_guard<std::mutex> lock(m);
+            if (std::this_thread::get_id() != caller || owner[static_cast<std::size_t>(slot)] != range)
+                faults.push_back("done of " + std::to_string(range));
+            owner[static_cast<std::size_t>(slot)] = -1;
+            delivered.push_back(range);
+            return range != c.stop_after;
+        };
+        bool ok = false, thrown = false;
+        try {
+            ok = hyl::Split_Run(c.count, c.threads, work, done);
+        } catch (const std::runtime_error&) {
+            thrown = true;
+        }
+        const int64_t end = c.fail_at >= 0 ? c.fail_at : c.stop_after >= 0 ? c.stop_after + 1 : c.count;
+        std::vector<int64_t> want(static_cast<std::size_t>(end));
+        for (int64_t r = 0; r < end; ++r) want[static_cast<std::size_t>(r)] = r;
+        EXPECT_EQ(delivered, want);
+        EXPECT_EQ(ok, c.fail_at < 0 && c.stop_after < 0);
+        EXPECT_EQ(thrown, c.throws);
+        EXPECT_EQ(faults, std::vector<std::string>());
+        for (int64_t r = 0; r < c.count; ++r) EXPECT_LE(worked[static_cast<std::size_t>(r)], 1) << "range " << r;
+    }
+}
+
+// A table that splits unevenly (ranges of 1,024 records, since it has a
+// memo field; the last one short), with bad values on both sides of the
+// ranges' boundaries, more of a kind than a finding shows, memos past the
+// end of the memo file and deletion flags neither blank nor '*': check
+// finds the same, at the same records, with the same first examples, on
+// any number of threads.
+TEST_F(Threads, CheckFindsTheSameOnEveryThread) {
+    const RealFiles files;
+    const std::vector<FieldSpec> fields = {{"NAME", 'C', 12}, {"QTY", 'N', 6}, {"DAY", 'D', 8}, {"NOTE", 'M', 10}};
+    const std::set<int> bad_qty = {5, 1023, 1024, 2050, 3400}, bad_day = {2047, 2048}, past_end = {1500, 3000};
+    const int records = 3500;
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0; r < records; ++r)
+        rows.push_back({"n" + std::to_string(r), bad_qty.count(r) ? "x" + std::to_string(r) : std::to_string(r % 977),
+                        bad_day.count(r) ? "2023023" + std::to_string(r % 10) : "20240301",
+                        r % 7 ? std::to_string(past_end.count(r) ? 99 : 1) : ""});
+    std::vector<uint8_t> table = hyltest::dbf_bytes(fields, rows);
+    table[0] = 0x83;  // with a dBASE III memo file
+    for (int r : {17, 1030, 3499}) table[hyltest::dbf_record_position(fields, r)] = r == 17 ? '*' : '?';
+    hyltest::write_file(dir_.path("m.dbf"), table);
+    std::string memo(512, '\0');
+    memo += "the memo\x1A";
+    hyltest::write_file(dir_.path("m.dbt"), std::vector<uint8_t>(memo.begin(), memo.end()));
+
+    auto findings = [&](int threads) {
+        const hyl::CheckReport report = hyl::Check_Table(dir_.path("m.dbf").c_str(), {}, {}, threads);
+        EXPECT_TRUE(report.checked()) << report.why;
+        std::vector<std::string> out;
+        for (const hyl::Finding& f : report.findings) {
+            std::string line = std::string(hyl::Check_ProblemCode(f.problem)) + " field " + std::to_string(f.field) +
+                               " record " + std::to_string(f.record) + " count " + std::to_string(f.count) + ":";
+            for (const hyl::FindingExample& e : f.examples) line += " " + std::to_string(e.record) + "=" + e.value;
+            out.push_back(line + " | " + f.message);
+        }
+        return out;
+    };
+    const std::vector<std::string> one = findings(1);
+    ASSERT_EQ(one.size(), 4u) << "deletion flags, numbers, dates, memos";
+    EXPECT_NE(one[1].find("record 5 count 5: 5=x5 1023=x1023 1024=x1024 |"), std::string::npos) << one[1];
+    for (int threads : {2, 3, 8}) EXPECT_EQ(findings(threads), one) << threads << " threads";
 }
 
 }  // namespace
