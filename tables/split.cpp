@@ -21,10 +21,10 @@
 namespace hyl {
 namespace {
 
-// A megabyte of records a range: enough that a range costs one read and
-// its thread's start-up is nothing beside it, little enough that a few
-// ranges' output a thread is all a dump holds.
-constexpr int64_t kRangeBytes = 1 << 20;
+// Half a megabyte of records a range: enough that a range costs one read
+// and handing it over is nothing beside its work, little enough that a
+// couple of ranges' output a thread is all a dump holds.
+constexpr int64_t kRangeBytes = 1 << 19;
 // A record's memos may be long; ranges of a table with memo fields hold
 // fewer records, so that a range's output stays small too.
 constexpr int64_t kMemoRangeRecords = 1024;
@@ -142,7 +142,7 @@ int Split_Threads(const RecordRanges& ranges, int threads) {
     return static_cast<int>(std::clamp<int64_t>(ranges.count(), 1, threads));
 }
 
-int Split_Window(int threads) { return threads <= 1 ? 1 : 3 * threads; }
+int Split_Window(int threads) { return threads <= 1 ? 1 : 2 * threads; }
 
 bool Split_Run(int64_t count, int threads, const std::function<bool(int64_t, int, int)>& work,
                const std::function<bool(int64_t, int)>& done) {

@@ -33,8 +33,8 @@ struct RecordRanges {
     int64_t end_of(int64_t range) const { return first_of(range) + per_range < end ? first_of(range) + per_range : end; }
 };
 
-// The records FIRST .. END - 1 of TABLE in ranges of about a megabyte of
-// records, or of fewer records when the table has memo fields (their text
+// The records FIRST .. END - 1 of TABLE in ranges of about half a megabyte
+// of records, or of fewer records when the table has memo fields (their text
 // can make a record's output long, and a range's output is held whole).
 RecordRanges Split_Ranges(const TableReader& table, int64_t first, int64_t end);
 // The same with PER_RANGE records a range (at least 1).
