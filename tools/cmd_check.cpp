@@ -99,6 +99,7 @@ struct CheckOptions {
     std::vector<std::string> tables;
     bool json = false;
     std::string encoding;
+    int threads = 0;  // 0: the machine's
 };
 
 int run_check(const CheckOptions& o) {
@@ -111,7 +112,8 @@ int run_check(const CheckOptions& o) {
         {
             Progress progress("check " + table);
             report = hyl::Check_Table(
-                path.c_str(), [&](int64_t done, int64_t total) { progress.update(done, total); }, {o.encoding});
+                path.c_str(), [&](int64_t done, int64_t total) { progress.update(done, total); }, {o.encoding},
+                o.threads);
         }
         const int table_status = status_of(report);
         status = std::max(status, table_status);
@@ -180,6 +182,7 @@ void add_check_commands(CLI::App& app) {
         "Exit status: 0 sound, 1 damage found, 2 a table that cannot be read at all.");
     cmd->add_option("TABLE", check->tables, "the table files")->required();
     cmd->add_flag("--json", check->json, "print the findings as JSON");
+    add_threads_option(cmd, check->threads);
     add_encoding_option(cmd, check->encoding);
     cmd->callback([check] { set_exit_status(run_check(*check)); });
 

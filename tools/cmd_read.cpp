@@ -13,6 +13,7 @@
 
 #include "tables/check.h"
 #include "tables/snapshot.h"
+#include "tables/split.h"
 #include "tables/table.h"
 #include "textime/dates.h"
 #include "tools/progress.h"
@@ -78,6 +79,8 @@ struct DumpOptions {
     bool json = false;
     std::string date_field;
     std::string encoding;
+    std::vector<std::string> fields;  // empty: every field
+    int threads = 0;                  // 0: the machine's
 };
 
 // A value as text and CSV show it: N, F, D and L as stored (numbers without
@@ -120,100 +123,137 @@ void append_json(std::string& out, const hyl::Value& v) {
     }
 }
 
+// What a range of records comes to: its lines, and how many of its memos
+// could not be read.
+struct DumpSlot {
+    std::string out;
+    int64_t unread_memos = 0;
+};
+
 // Every record, read as one snapshot in large blocks, each value as the
-// table's types and code page say.
+// table's types and code page say.  A large table is cut into ranges of
+// records that several threads turn into text at once (tables/split.h);
+// the ranges are written in the order of the records as each is done, so
+// the output is the one a single thread writes, and no more of it than a
+// few ranges' is held at a time.
 int run_dump(const DumpOptions& o) {
     if (o.csv && o.json) return usage_error("dump", "--csv and --json cannot be given together");
     hyl::TableReader table;
     if (int status = open_table(table, o.table, o.encoding)) return status;
-    std::vector<int> shown;  // the fields shown: all but _NullFlags
+    std::vector<int> shown;  // the fields shown: those --fields names, else all but _NullFlags
+    if (o.fields.empty()) {
+        for (int f = 0; f < table.field_count(); ++f)
+            if (!table.fields()[static_cast<std::size_t>(f)].hidden) shown.push_back(f);
+    }
+    for (const std::string& name : o.fields) {
+        const int f = table.find_field(name);
+        if (f < 0) return usage_error("dump", "--fields: no field named " + name + " in " + o.table);
+        if (std::find(shown.begin(), shown.end(), f) != shown.end())
+            return usage_error("dump", "--fields: " + name + " is named twice");
+        shown.push_back(f);
+    }
     std::vector<std::string> names, keys;
     int date_index = -1;
-    for (int f = 0; f < table.field_count(); ++f) {
+    for (int f : shown) {
         const hyl::TableField& field = table.fields()[static_cast<std::size_t>(f)];
-        if (field.hidden) continue;
-        shown.push_back(f);
         names.push_back(field.name);
-        std::string key = shown.size() == 1 ? "{" : ",";
+        std::string key = names.size() == 1 ? "{" : ",";
         append_json_string(key, field.name);
         keys.push_back(key + ":");
         if (!o.date_field.empty() && field.name == o.date_field) date_index = f;
     }
     if (!o.date_field.empty() && date_index < 0)
-        return usage_error("dump", "no field named " + o.date_field + " in " + o.table);
+        return usage_error("dump", "no field named " + o.date_field + " in " + o.table +
+                                       (o.fields.empty() ? "" : "'s fields that --fields names"));
 
-    std::string out;
-    auto flush = [&] {
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        out.clear();
-    };
+    std::string head;
     if (o.csv) {
         for (std::size_t i = 0; i < names.size(); ++i) {
-            if (i) out += ',';
-            csv_append(out, names[i]);
+            if (i) head += ',';
+            csv_append(head, names[i]);
         }
-        out += '\n';
+        head += '\n';
     }
+    std::fwrite(head.data(), 1, head.size(), stdout);
     // Text mode lines up the values after the names.
     std::vector<std::string> labels;
     for (const std::string& name : names)
         labels.push_back(name + std::string(static_cast<std::size_t>(std::max(0, 11 - display_width(name))), ' ') + ' ');
 
-    Progress progress("dump " + o.table);
-    // The bar leaves the line before records go to the same terminal.
-    const bool records_on_terminal = stdout_is_terminal();
+    // The records of RANGE as text, in SLOT, read by WORKER's cursor.
     const int64_t records = table.record_count();
-    hyl::Value v;
-    std::string value;
-    int64_t unread_memos = 0;
-    const bool ok = table.for_each_batch(0, records, [&](const hyl::RecordBatch& batch) {
-        for (int64_t k = 0; k < batch.size(); ++k) {
-            if (!o.csv && !o.json) out += "-- record " + std::to_string(batch.first() + k) + '\n';
-            for (std::size_t i = 0; i < shown.size(); ++i) {
-                const int f = shown[i];
-                const hyl::ValueProblem problem = batch.value(k, f, v);
-                unread_memos += problem == hyl::ValueProblem::kMemoMissing || problem == hyl::ValueProblem::kMemoPastEnd ||
-                                problem == hyl::ValueProblem::kMemoUnreadable;
-                if (o.json) {
-                    out += keys[i];
-                    append_json(out, v);
-                    continue;
+    const hyl::RecordRanges ranges = hyl::Split_Ranges(table, 0, records);
+    const int threads = hyl::Split_Threads(ranges, o.threads);
+    std::vector<std::unique_ptr<hyl::TableCursor>> cursors;
+    for (int t = 0; t < threads; ++t) cursors.push_back(std::make_unique<hyl::TableCursor>(table));
+    std::vector<DumpSlot> slots(static_cast<std::size_t>(hyl::Split_Window(threads)));
+    std::vector<hyl::Value> values(static_cast<std::size_t>(threads));
+    std::vector<std::string> texts(static_cast<std::size_t>(threads));
+    auto work = [&](int64_t range, int slot, int worker) {
+        DumpSlot& s = slots[static_cast<std::size_t>(slot)];
+        hyl::Value& v = values[static_cast<std::size_t>(worker)];
+        std::string& value = texts[static_cast<std::size_t>(worker)];
+        std::string& out = s.out;
+        out.clear();
+        s.unread_memos = 0;
+        auto one = [&](const hyl::RecordBatch& batch) {
+            for (int64_t k = 0; k < batch.size(); ++k) {
+                if (!o.csv && !o.json) out += "-- record " + std::to_string(batch.first() + k) + '\n';
+                for (std::size_t i = 0; i < shown.size(); ++i) {
+                    const int f = shown[i];
+                    const hyl::ValueProblem problem = batch.value(k, f, v);
+                    s.unread_memos += problem == hyl::ValueProblem::kMemoMissing ||
+                                      problem == hyl::ValueProblem::kMemoPastEnd ||
+                                      problem == hyl::ValueProblem::kMemoUnreadable;
+                    if (o.json) {
+                        out += keys[i];
+                        append_json(out, v);
+                        continue;
+                    }
+                    value.clear();
+                    if (f == date_index)
+                        value = format_local_date(hyl::Dt_DateFromFieldText(v.text.c_str()));
+                    else
+                        append_text(value, table.fields()[static_cast<std::size_t>(f)], v);
+                    if (o.csv) {
+                        if (i) out += ',';
+                        csv_append(out, value);
+                    } else {
+                        out += labels[i];
+                        out += value;
+                        out += '\n';
+                    }
                 }
-                value.clear();
-                if (f == date_index)
-                    value = format_local_date(hyl::Dt_DateFromFieldText(v.text.c_str()));
-                else
-                    append_text(value, table.fields()[static_cast<std::size_t>(f)], v);
-                if (o.csv) {
-                    if (i) out += ',';
-                    csv_append(out, value);
-                } else {
-                    out += labels[i];
-                    out += value;
+                if (o.json) {
+                    if (shown.empty()) out += '{';
+                    if (batch.deleted(k)) out += shown.empty() ? "\"_deleted\":true" : ",\"_deleted\":true";
+                    out += "}\n";
+                } else if (o.csv) {
                     out += '\n';
                 }
             }
-            if (o.json) {
-                if (shown.empty()) out += '{';
-                if (batch.deleted(k)) out += shown.empty() ? "\"_deleted\":true" : ",\"_deleted\":true";
-                out += "}\n";
-            } else if (o.csv) {
-                out += '\n';
-            }
-            // Memo text makes records long: the output goes out a megabyte
-            // at a time, whatever a batch holds.
-            if (out.size() > (1 << 20)) {
-                if (records_on_terminal) progress.clear();
-                flush();
-            }
-        }
-        progress.update(batch.first() + batch.size(), records);
+            return true;
+        };
+        return cursors[static_cast<std::size_t>(worker)]->for_each_batch(ranges.first_of(range), ranges.end_of(range), one);
+    };
+
+    Progress progress("dump " + o.table);
+    // The bar leaves the line before records go to the same terminal.
+    const bool records_on_terminal = stdout_is_terminal();
+    int64_t unread_memos = 0;
+    bool read = true;
+    auto done = [&](int64_t range, int slot) {
+        DumpSlot& s = slots[static_cast<std::size_t>(slot)];
+        if (records_on_terminal) progress.clear();
+        std::fwrite(s.out.data(), 1, s.out.size(), stdout);
+        unread_memos += s.unread_memos;
+        progress.update(ranges.end_of(range), records);
         return true;
-    });
+    };
+    read = hyl::Split_Run(ranges.count(), threads, work, done);
     progress.clear();
-    flush();
     std::fflush(stdout);
-    if (!ok) return fail(1, "cannot read " + o.table + " to its end");
+    if (!read) return fail(1, "cannot read " + o.table + " to its end");
     warn_of_extent(table.scan(), o.table);
     if (unread_memos)
         std::fprintf(stderr, "hyl: warning: %s: %s could not be read from the memo file and show blank (hyl check %s tells more)\n",
@@ -237,6 +277,10 @@ void add_read_commands(CLI::App& app) {
     cmd->add_flag("--json", dump->json, "print one JSON object a record (JSON Lines), each value typed");
     cmd->add_option("--date", dump->date_field, "show FIELD read as a local date (ISO 8601)")
         ->type_name("FIELD");
+    cmd->add_option("--fields", dump->fields, "show only these fields, in this order (NAME,NAME,...)")
+        ->delimiter(',')
+        ->type_name("NAMES");
+    add_threads_option(cmd, dump->threads);
     add_encoding_option(cmd, dump->encoding);
     cmd->callback([dump] { set_exit_status(run_dump(*dump)); });
 }

@@ -66,6 +66,8 @@ void append_json_string(std::string& out, std::string_view utf8);
 void append_json_decimal(std::string& out, std::string_view text);
 // --encoding NAME, checked to name a code page this system converts.
 void add_encoding_option(CLI::App* command, std::string& encoding);
+// --threads N, 1 to 1024; left at 0 when not given: the machine's processors.
+void add_threads_option(CLI::App* command, int& threads);
 // A local DATE as ISO 8601 (YYYY-MM-DDTHH:MM:SS).
 std::string format_local_date(double date);
 // Characters, not bytes, so Cyrillic names line up.

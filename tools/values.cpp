@@ -56,4 +56,10 @@ void add_encoding_option(CLI::App* command, std::string& encoding) {
         });
 }
 
+void add_threads_option(CLI::App* command, int& threads) {
+    command->add_option("--threads", threads, "read a large table on N threads (default: every processor)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+}
+
 }  // namespace hyltool
