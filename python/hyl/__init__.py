@@ -4,7 +4,11 @@ and repair, the monthly plan and the date rules of the hyl library.
 The package carries the same core as libhyl.so, hyl.dll and the hyl tool:
 
 - ``open(path)`` reads a table whole, as ``hyl dump`` does (any code page,
-  memo files, the FoxPro types): records as dicts or tuples, or a DataFrame.
+  memo files, the FoxPro types): records as dicts or tuples, or a DataFrame,
+  of every field or of those asked for, a large table on every core.
+- ``hyl.dask.read_dbf(paths)`` reads tables, a list of them or a glob, as
+  one Dask DataFrame, on Dask's schedulers and ``dask.distributed``
+  (``import hyl.dask`` needs Dask; ``import hyl`` does not).
 - ``create(path, fields)`` and ``append(path)`` write dBASE III tables in
   code page 866 as ``hyl import`` and ``hyl append`` do: every value is
   checked before anything is written, and each record's count is on disk
@@ -89,6 +93,43 @@ def _paths(path: Path) -> Tuple[bytes, str]:
     return os.fsencode(path), os.fsdecode(path)
 
 
+def _columns(columns: Optional[Sequence[str]]) -> Optional[List[str]]:
+    """The field names COLUMNS gives, as the reader takes them."""
+    if columns is None:
+        return None
+    if isinstance(columns, (str, bytes)):
+        raise TypeError(f"columns= takes a list of field names, not {columns!r}")
+    return [str(c) for c in columns]
+
+
+def _threads(threads: Optional[int]) -> int:
+    """THREADS as the reader takes it: 0 for every core of the machine."""
+    if threads is None:
+        return 0
+    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
+        raise ValueError(f"threads= is a number of threads (1 or more) or None, not {threads!r}")
+    return threads
+
+
+def _frame(columns: List[Tuple[str, str, Any, Any]]) -> "pandas.DataFrame":
+    """A DataFrame of the columns the reader made: (name, dtype, values, mask)."""
+    import pandas as pd
+
+    data = {}
+    for i, (_, dtype, values, mask) in enumerate(columns):
+        if dtype == "Int64":
+            data[i] = pd.arrays.IntegerArray(values, mask)
+        elif dtype == "boolean":
+            data[i] = pd.arrays.BooleanArray(values, mask)
+        elif dtype == "datetime64[ns]":
+            data[i] = values.view("datetime64[ns]")
+        else:
+            data[i] = values
+    frame = pd.DataFrame(data, copy=False)
+    frame.columns = [c[0] for c in columns]
+    return frame
+
+
 class Table:
     """A table open for reading, as one snapshot of the file as it was when
     opened (``hyl.open``).
@@ -98,6 +139,14 @@ class Table:
     memo text as str, a binary memo as BinaryMemo(bytes=its length); blank
     values and '?' as None.  A value that does not read as its type comes
     as the text stored.
+
+    A large table is decoded on several threads, with the GIL released
+    (THREADS: how many; None, the default, every core the process may run
+    on; a table under a megabyte is read on one); the records come in
+    their order, the same whatever the threads.  COLUMNS names the fields
+    to read, in the order wanted: only those are decoded (and only their
+    memos read); a name the table does not have, or one named twice, is a
+    ValueError that names it.
     """
 
     def __init__(self, path: Path, encoding: Optional[str] = None) -> None:
@@ -117,40 +166,34 @@ class Table:
         return self._reader.record(index)
 
     def __iter__(self) -> Iterator[Record]:
-        """Each record that is not deleted, as a dict in field order."""
+        """Each record that is not deleted, as a dict in field order, a few
+        thousand records at a time decoded on every core."""
         return self._reader.iter(True, False)
 
-    def records(self, deleted: bool = False) -> List[Record]:
+    def records(self, deleted: bool = False, *, threads: Optional[int] = None) -> List[Record]:
         """Every record as a dict; with DELETED the deleted ones too, and
         each dict then says whether its record is deleted in '_deleted'."""
-        return self._reader.all(True, deleted)
+        return self._reader.all(True, deleted, None, _threads(threads))
 
-    def rows(self, deleted: bool = False) -> List[Tuple[Any, ...]]:
-        """Every record as a tuple in field order: the fast way.  With
-        DELETED the deleted ones too, each tuple ending in its deletion flag."""
-        return self._reader.all(False, deleted)
+    def rows(self, deleted: bool = False, *, columns: Optional[Sequence[str]] = None,
+             threads: Optional[int] = None) -> List[Tuple[Any, ...]]:
+        """Every record as a tuple in field order (or the order of COLUMNS):
+        the fast way.  With DELETED the deleted ones too, each tuple ending
+        in its deletion flag.  ValueError for a field COLUMNS names that the
+        table does not have."""
+        return self._reader.all(False, deleted, _columns(columns), _threads(threads))
 
-    def to_pandas(self) -> "pandas.DataFrame":
-        """The records that are not deleted as a DataFrame, a column a field:
-        Int64 where every number is whole, float64, boolean, datetime64[ns]
-        for dates, and objects for text (and for any column with a value
-        that does not read as its type)."""
-        import pandas as pd
-
-        columns = self._reader.columns()
-        data = {}
-        for i, (_, dtype, values, mask) in enumerate(columns):
-            if dtype == "Int64":
-                data[i] = pd.arrays.IntegerArray(values, mask)
-            elif dtype == "boolean":
-                data[i] = pd.arrays.BooleanArray(values, mask)
-            elif dtype == "datetime64[ns]":
-                data[i] = values.view("datetime64[ns]")
-            else:
-                data[i] = values
-        frame = pd.DataFrame(data, copy=False)
-        frame.columns = [c[0] for c in columns]
-        return frame
+    def to_pandas(self, *, columns: Optional[Sequence[str]] = None, threads: Optional[int] = None,
+                  deleted: bool = False) -> "pandas.DataFrame":
+        """The records that are not deleted as a DataFrame, a column a field
+        (or a field COLUMNS names, in its order): Int64 for N and F without
+        decimals where every number is whole, and for I; float64 for N and F
+        with decimals and the other numbers; boolean; datetime64[ns] for
+        dates; objects for text (and for any column with a value that does
+        not read as its type).  With DELETED every record, and a last
+        column '_deleted' that says which are deleted.  ValueError for a
+        field COLUMNS names that the table does not have."""
+        return _frame(self._reader.columns(_columns(columns), _threads(threads), deleted))
 
     def close(self) -> None:
         """Lets the file go; the table can no longer be read."""
