@@ -11,7 +11,8 @@
 #                             unzip, python3), and what the Python package
 #                             builds and is tested with (venv, headers,
 #                             setuptools, pybind11, pytest, pandas, GDAL's
-#                             bindings)
+#                             bindings, Dask and its distributed scheduler
+#                             for hyl.dask)
 set -euo pipefail
 level=${1:-all}
 
@@ -23,7 +24,7 @@ if [ "$level" = all ]; then
                locales tzdata shapelib libshp-dev python3-dbfread python3-dbf gdal-bin pgdbf
                clang libclang-rt-14-dev dpkg-dev file unzip python3
                python3-venv python3-dev python3-setuptools pybind11-dev python3-pybind11 python3-pytest
-               python3-numpy python3-pandas python3-gdal)
+               python3-numpy python3-pandas python3-gdal python3-dask python3-distributed)
 fi
 
 missing=()
