@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""Reading on every core, in one run, as ratios of the fastest of three
+turns each (the two sides of a ratio taking turns, as a shared machine slows
+one run or another):
+
+- hyl dump --csv of the 1,000,000-record table on every processor, against
+  the same on one thread (--threads 1) and against GDAL's ogr2ogr -f CSV,
+  each a whole process writing its CSV into the same folder; and dump's
+  peak memory against the table's size;
+- to_pandas() against to_pandas(threads=1), and to_pandas(columns=) of two
+  fields against the whole table: the call, each in a fresh interpreter
+  (the whole processes' times are shown beside);
+- hyl.dask.read_dbf(...).compute() of 20 tables of 100,000 records on a
+  LocalCluster of two worker processes (started before the clock), against
+  pandas.concat of their to_pandas() in one process.
+
+    build/python-venv/bin/python bench/scale_bench.py [LARGE.dbf [ARCHIVE_FOLDER]]
+
+(any Python that imports hyl, pandas and dask.distributed; the hyl tool of
+build/native, or HYL_TOOL).  LARGE.dbf (by default /tmp/large.dbf) and the
+20 tables of ARCHIVE_FOLDER (by default /tmp/hyl-archive) are made by
+bench/make_large_table.py when they are missing.  Run on demand, never by
+the tests.
+"""
+
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOL = os.environ.get("HYL_TOOL", os.path.join(HERE, "..", "build", "native", "tools", "hyl"))
+ROUNDS = 3
+TABLES, RECORDS = 20, 100_000
+
+CALL = """
+import sys, time, hyl, pandas
+table = hyl.open(sys.argv[1])
+start = time.perf_counter()
+frame = table.to_pandas({options})
+print(time.perf_counter() - start)
+"""
+
+DASK = """
+import sys, time, pandas, hyl, hyl.dask
+from distributed import Client, LocalCluster
+
+def concat(paths):
+    return pandas.concat([hyl.open(p).to_pandas() for p in paths], ignore_index=True)
+
+if __name__ == "__main__":
+    paths = sys.argv[1:]
+    with LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster, \\
+            Client(cluster):
+        for _ in range({rounds}):
+            for what, work in (("pandas", lambda: concat(paths)), ("dask", lambda: hyl.dask.read_dbf(paths).compute())):
+                start = time.perf_counter()
+                frame = work()
+                print(what, time.perf_counter() - start, len(frame), flush=True)
+                del frame
+"""
+
+
+def whole(command, **kwargs):
+    """Seconds COMMAND takes as a whole process, and its peak resident memory (bytes)."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, **kwargs)
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.perf_counter() - start
+    if status != 0:
+        raise SystemExit(f"{command[0]} failed ({status})")
+    return seconds, usage.ru_maxrss * 1024
+
+
+def fastest(runs):
+    """Each contender's fastest of ROUNDS turns: RUNS maps a name to a
+    function giving (seconds, extra); they take turns."""
+    times = {name: [] for name in runs}
+    extra = {}
+    for _ in range(ROUNDS):
+        for name, run in runs.items():
+            seconds, extra[name] = run()
+            times[name].append(seconds)
+    for name, seconds in times.items():
+        print(f"  {name:<56} {min(seconds):7.3f} s  (runs: {', '.join(f'{s:.3f}' for s in seconds)})", flush=True)
+    return {name: min(seconds) for name, seconds in times.items()}, extra
+
+
+def main():
+    large = sys.argv[1] if len(sys.argv) > 1 else "/tmp/large.dbf"
+    archive = sys.argv[2] if len(sys.argv) > 2 else "/tmp/hyl-archive"
+    make = os.path.join(HERE, "make_large_table.py")
+    if not os.path.exists(large):
+        subprocess.run([sys.executable, make, large], check=True)
+    os.makedirs(archive, exist_ok=True)
+    paths = [os.path.join(archive, f"month{k:02d}.dbf") for k in range(1, TABLES + 1)]
+    for path in paths:
+        if not os.path.exists(path):
+            subprocess.run([sys.executable, make, path, str(RECORDS)], check=True)
+    processors = len(os.sched_getaffinity(0))
+    print(f"{large}: {os.path.getsize(large) / 2**20:.0f} MiB; {TABLES} tables of {RECORDS:,} records; "
+          f"{processors} processors")
+    ratios = []
+
+    with tempfile.TemporaryDirectory() as out:
+        def dump(*threads):
+            with open(os.path.join(out, "dump.csv"), "wb") as f:
+                return whole([TOOL, "dump", "--csv", large, *threads], stdout=f)
+
+        def ogr():
+            shutil.rmtree(os.path.join(out, "ogr"), ignore_errors=True)
+            return whole(["ogr2ogr", "-f", "CSV", os.path.join(out, "ogr"), large])
+
+        best, peak = fastest({"hyl dump --csv (every processor)": dump,
+                              "hyl dump --csv --threads 1": lambda: dump("--threads", "1"),
+                              "ogr2ogr -f CSV": ogr})
+        fast = best["hyl dump --csv (every processor)"]
+        ratios.append(("dump --csv / its one thread", fast / best["hyl dump --csv --threads 1"], 0.6))
+        ratios.append(("dump --csv / ogr2ogr -f CSV", fast / best["ogr2ogr -f CSV"], 0.05))
+        table = os.path.getsize(large)
+        print(f"  dump's peak memory {peak['hyl dump --csv (every processor)'] / 2**20:.0f} MiB "
+              f"(one thread: {peak['hyl dump --csv --threads 1'] / 2**20:.0f} MiB) for a table of {table / 2**20:.0f} MiB")
+        ratios.append(("dump's peak memory / the table", peak["hyl dump --csv (every processor)"] / table, 0.25))
+
+    def call(options):
+        def run():
+            started = time.perf_counter()
+            said = subprocess.run([sys.executable, "-c", CALL.format(options=options), large], capture_output=True,
+                                  text=True, check=True)
+            return float(said.stdout.split()[-1]), time.perf_counter() - started
+        return run
+
+    best, process = fastest({"to_pandas()": call(""), "to_pandas(threads=1)": call("threads=1"),
+                             "to_pandas(columns=['NAME', 'QTY'])": call("columns=['NAME', 'QTY']")})
+    print(f"  whole processes: {', '.join(f'{name} {s:.3f} s' for name, s in process.items())}")
+    ratios.append(("to_pandas() / to_pandas(threads=1)", best["to_pandas()"] / best["to_pandas(threads=1)"], 0.6))
+    ratios.append(("to_pandas(columns= two fields) / to_pandas()",
+                   best["to_pandas(columns=['NAME', 'QTY'])"] / best["to_pandas()"], 1 / 3))
+
+    said = subprocess.run([sys.executable, "-c", DASK.format(rounds=ROUNDS), *paths], capture_output=True, text=True,
+                          check=True).stdout.split("\n")
+    times = {"pandas": [], "dask": []}
+    for line in said:
+        if line:
+            what, seconds, rows = line.split()
+            times[what].append(float(seconds))
+    names = {"pandas": f"pandas.concat of {TABLES} to_pandas()", "dask": "hyl.dask.read_dbf(...).compute(), 2 workers"}
+    for what, seconds in times.items():
+        print(f"  {names[what]:<56} {min(seconds):7.3f} s  (runs: {', '.join(f'{s:.3f}' for s in seconds)})  {rows} rows")
+    ratios.append(("read_dbf on 2 workers / pandas.concat", min(times["dask"]) / min(times["pandas"]), 1.5))
+
+    print("ratios (goal in brackets):")
+    for what, ratio, goal in ratios:
+        print(f"  {what:<46} {ratio:6.3f}  (at most {goal:.3g}) {'ok' if ratio <= goal else 'MISSED'}")
+
+
+if __name__ == "__main__":
+    main()
