@@ -142,7 +142,7 @@ class Table:
 
     A large table is decoded on several threads, with the GIL released
     (THREADS: how many; None, the default, every core the process may run
-    on; a table under a megabyte is read on one); the records come in
+    on; a table of half a megabyte or less is read on one); the records come in
     their order, the same whatever the threads.  COLUMNS names the fields
     to read, in the order wanted: only those are decoded (and only their
     memos read); a name the table does not have, or one named twice, is a

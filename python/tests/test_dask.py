@@ -3,6 +3,8 @@ tables and one cut into several partitions read as pandas reads them, and
 the errors a wrong archive gives; the package without Dask."""
 
 import os
+import re
+import shutil
 import subprocess
 import sys
 
@@ -10,10 +12,15 @@ import pandas as pd
 import pytest
 
 import hyl
-from conftest import write_table
+from conftest import REPO, SAMPLES, write_table
 
 distributed = pytest.importorskip("distributed")
 import hyl.dask  # noqa: E402  (after the skip: it needs Dask)
+
+# Debian's Tornado is newer than its distributed expects; another cluster
+# on the machine may hold the dashboard's port, and a second one takes another.
+pytestmark = [pytest.mark.filterwarnings("ignore:make_current is deprecated"),
+              pytest.mark.filterwarnings("ignore:Port 8787 is already in use")]
 
 FIELDS = [("NAME", "C", 12, 0), ("QTY", "N", 6, 0), ("PRICE", "N", 8, 2), ("DAY", "D", 8, 0)]
 
@@ -84,3 +91,16 @@ def test_the_package_needs_no_dask_and_hyl_dask_says_what_to_install():
             "try:\n    import hyl.dask\nexcept ImportError as e:\n    print(e)\n")
     said = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, env=dict(os.environ))
     assert "install python3-dask" in said.stdout
+
+
+def test_the_readme_example_runs_as_shown(tmp_path, monkeypatch):
+    readme = open(os.path.join(REPO, "README.md"), encoding="utf-8").read()
+    example = re.search(r"### Dask\n.*?```python\n(.*?)```", readme, re.S).group(1)
+    (tmp_path / "archive").mkdir()
+    for month in ("2024-01", "2024-02"):
+        shutil.copy(os.path.join(SAMPLES, "equipment.dbf"), tmp_path / "archive" / f"{month}.dbf")
+    monkeypatch.chdir(tmp_path)
+    session = {"__name__": "__main__"}
+    exec(compile(example, "README.md", "exec"), session)
+    want = hyl.open(os.path.join(SAMPLES, "equipment.dbf")).to_pandas().groupby("ТИП")["МОЩНОСТЬ"].sum() * 2
+    pd.testing.assert_series_equal(session["power"], want)
