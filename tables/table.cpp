@@ -186,13 +186,16 @@ int32_t TableReader::find_field(std::string_view name) const {
 }
 
 TableCursor::TableCursor(const TableReader& table) : table_(table), context_(table.context_) {
-    // Where the reader found a memo file, the cursor reads the same one.
-    if (table.memo()) memo_.open(table.path_, table.scan_.version());
+    // Where the reader found a memo file, the cursor reads the same one;
+    // should it not open now (gone, or held), no record is read, rather
+    // than every memo read as missing.
+    memo_lost_ = table.memo() && !memo_.open(table.path_, table.scan_.version());
     context_.memo = &memo_;
     context_.memo_bytes = &memo_bytes_;
 }
 
 bool TableCursor::for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit) {
+    if (memo_lost_ && first < end) return false;
     RecordBatch batch;
     batch.fields_ = &table_.fields_;
     batch.context_ = &context_;

@@ -147,7 +147,8 @@ public:
     TableCursor(const TableCursor&) = delete;
     TableCursor& operator=(const TableCursor&) = delete;
 
-    // As TableReader::for_each_batch; the batches' values read through this cursor.
+    // As TableReader::for_each_batch; the batches' values read through this
+    // cursor.  False too when the reader's memo file would not open again.
     bool for_each_batch(int64_t first, int64_t end, const std::function<bool(const RecordBatch&)>& visit);
     // As TableReader::decode.
     ValueProblem decode(const uint8_t* record, int32_t field, Value& out);
@@ -155,6 +156,7 @@ public:
 private:
     const TableReader& table_;
     MemoFile memo_;
+    bool memo_lost_ = false;
     std::string memo_bytes_;
     FieldContext context_;
     std::vector<uint8_t> block_;  // the records read, kept from range to range
