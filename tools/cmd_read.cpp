@@ -180,7 +180,6 @@ int run_dump(const DumpOptions& o) {
     for (const std::string& name : names)
         labels.push_back(name + std::string(static_cast<std::size_t>(std::max(0, 11 - display_width(name))), ' ') + ' ');
 
-    // The records of RANGE as text, in SLOT, read by WORKER's cursor.
     const int64_t records = table.record_count();
     const hyl::RecordRanges ranges = hyl::Split_Ranges(table, 0, records);
     const int threads = hyl::Split_Threads(ranges, o.threads);
@@ -189,6 +188,7 @@ int run_dump(const DumpOptions& o) {
     std::vector<DumpSlot> slots(static_cast<std::size_t>(hyl::Split_Window(threads)));
     std::vector<hyl::Value> values(static_cast<std::size_t>(threads));
     std::vector<std::string> texts(static_cast<std::size_t>(threads));
+    // The records of RANGE as text, in SLOT, read by WORKER's cursor.
     auto work = [&](int64_t range, int slot, int worker) {
         DumpSlot& s = slots[static_cast<std::size_t>(slot)];
         hyl::Value& v = values[static_cast<std::size_t>(worker)];
@@ -241,7 +241,7 @@ int run_dump(const DumpOptions& o) {
     // The bar leaves the line before records go to the same terminal.
     const bool records_on_terminal = stdout_is_terminal();
     int64_t unread_memos = 0;
-    bool read = true;
+    // Each range's text, written as soon as it and those before it are done.
     auto done = [&](int64_t range, int slot) {
         DumpSlot& s = slots[static_cast<std::size_t>(slot)];
         if (records_on_terminal) progress.clear();
@@ -250,7 +250,7 @@ int run_dump(const DumpOptions& o) {
         progress.update(ranges.end_of(range), records);
         return true;
     };
-    read = hyl::Split_Run(ranges.count(), threads, work, done);
+    const bool read = hyl::Split_Run(ranges.count(), threads, work, done);
     progress.clear();
     std::fflush(stdout);
     if (!read) return fail(1, "cannot read " + o.table + " to its end");

@@ -203,7 +203,8 @@ with open(os.path.join(work, "memo.dbf"), "wb") as f:
 with open(os.path.join(work, "memo.dbt"), "wb") as f:
     f.write(bytes(512) + "".join(f"заметка {n}\x1a".ljust(512) for n in range(3)).encode("cp866"))
 for table in ("large.dbf", "memo.dbf"):
-    for mode in ([], ["--csv"], ["--json"], ["--csv", "--fields", "NOTE,N" if table == "memo.dbf" else "QTY,NAME"]):
+    for mode in ([], ["--csv"], ["--json"], ["--csv", "--fields", "NOTE,N" if table == "memo.dbf" else "QTY,NAME"],
+                 ["--date", "N" if table == "memo.dbf" else "STARTED"]):
         one, many = (run("dump", table, *mode, "--threads", n) for n in ("1", "3"))
         if (one.returncode, one.stdout, one.stderr) != (many.returncode, many.stdout, many.stderr) or one.returncode:
             failures.append(f"dump {table} {' '.join(mode)}: three threads do not write what one writes "
