@@ -18,9 +18,11 @@ distributed = pytest.importorskip("distributed")
 import hyl.dask  # noqa: E402  (after the skip: it needs Dask)
 
 # Debian's Tornado is newer than its distributed expects; another cluster
-# on the machine may hold the dashboard's port, and a second one takes another.
+# on the machine may hold the dashboard's port, and a second one takes
+# another; a local scheduler is asked for on purpose beside the cluster.
 pytestmark = [pytest.mark.filterwarnings("ignore:make_current is deprecated"),
-              pytest.mark.filterwarnings("ignore:Port 8787 is already in use")]
+              pytest.mark.filterwarnings("ignore:Port 8787 is already in use"),
+              pytest.mark.filterwarnings("ignore:Running on a single-machine scheduler")]
 
 FIELDS = [("NAME", "C", 12, 0), ("QTY", "N", 6, 0), ("PRICE", "N", 8, 2), ("DAY", "D", 8, 0)]
 
@@ -46,19 +48,20 @@ def client():
         yield c
 
 
-@pytest.mark.parametrize("options", [
-    {},
-    {"records_per_partition": 600, "columns": ["QTY", "NAME"]},
-    {"records_per_partition": 1000, "deleted": True},
+@pytest.mark.parametrize("scheduler, options", [
+    ("cluster", {}),
+    ("cluster", {"records_per_partition": 600, "columns": ["QTY", "NAME"]}),
+    ("cluster", {"records_per_partition": 1000, "deleted": True}),
+    ("threads", {"records_per_partition": 700}),
 ])
-def test_read_dbf_gives_what_pandas_gives(archive, client, options):
+def test_read_dbf_gives_what_pandas_gives(archive, client, scheduler, options):
     folder, paths = archive
     frame = hyl.dask.read_dbf(str(folder / "m*.dbf"), **options)
     reading = {k: v for k, v in options.items() if k in ("columns", "deleted")}
     want = pd.concat([hyl.open(p).to_pandas(**reading) for p in paths], ignore_index=True)
     assert frame.npartitions == 3 + -(-2500 // options.get("records_per_partition", 10**6))
     assert dict(frame.dtypes) == dict(want.dtypes), "the dtypes the headers give are those the records get"
-    got = client.compute(frame).result()
+    got = client.compute(frame).result() if scheduler == "cluster" else frame.compute(scheduler=scheduler)
     pd.testing.assert_frame_equal(got.reset_index(drop=True), want)
 
 
