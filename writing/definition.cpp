@@ -104,7 +104,7 @@ bool Definition_Make(const TextCodec& codec, const std::string& name, const std:
         *problem = "decimals " + Text_Quoted(decimals) + " is not a whole number";
         return false;
     }
-    return Field_CheckDefinition(letter, field->length, field->decimals, problem);
+    return Field_CheckDefinition(letter, &field->length, field->decimals, TableFormat::kDbase3, problem);
 }
 
 bool Definition_Parse(const TextCodec& codec, const std::string& cell, TableField* field, std::string* problem) {
