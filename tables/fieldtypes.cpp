@@ -80,6 +80,20 @@ DateTimeForm Dbase7Timestamp_Read(const uint8_t* bytes, int64_t* milliseconds) {
     return DateTimeForm::kDateTime;
 }
 
+MemoPointerForm MemoPointer_Read(const uint8_t* bytes, int32_t length, uint64_t* block) {
+    *block = 0;
+    if (length == 4) {
+        *block = Bytes_Le32(bytes);
+    } else {
+        std::string_view v(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(std::max(length, 0)));
+        while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
+        while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
+        if (!std::all_of(v.begin(), v.end(), is_digit) || v.size() > 18) return MemoPointerForm::kNotABlockNumber;
+        for (char ch : v) *block = *block * 10 + static_cast<uint64_t>(ch - '0');
+    }
+    return *block ? MemoPointerForm::kBlock : MemoPointerForm::kNone;
+}
+
 namespace {
 
 bool is_null(const uint8_t* record, const FieldContext& c, int32_t bit) {
@@ -89,18 +103,13 @@ bool is_null(const uint8_t* record, const FieldContext& c, int32_t bit) {
 
 ValueProblem read_memo(const TableField& f, const uint8_t* bytes, const FieldContext& c, Value& out) {
     uint64_t block = 0;
-    if (f.length == 4) {
-        block = Bytes_Le32(bytes);
-    } else {
+    if (MemoPointer_Read(bytes, f.length, &block) == MemoPointerForm::kNotABlockNumber) {
         std::string_view v(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(f.length));
         while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
         while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
-        if (!std::all_of(v.begin(), v.end(), is_digit) || v.size() > 18) {
-            c.codec->append_utf8(out.text, v);
-            out.kind = ValueKind::kString;
-            return ValueProblem::kNotABlockNumber;
-        }
-        for (char ch : v) block = block * 10 + static_cast<uint64_t>(ch - '0');
+        c.codec->append_utf8(out.text, v);
+        out.kind = ValueKind::kString;
+        return ValueProblem::kNotABlockNumber;
     }
     if (block == 0) return ValueProblem::kNone;
     if (!c.memo || !c.memo->is_open()) return ValueProblem::kMemoMissing;

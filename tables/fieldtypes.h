@@ -257,6 +257,12 @@ DateTimeForm DateTime_Read(const uint8_t* bytes, int64_t* milliseconds);
 // dBASE 7's @ (see above).  Zeros no value.
 DateTimeForm Dbase7Timestamp_Read(const uint8_t* bytes, int64_t* milliseconds);
 
+enum class MemoPointerForm : uint8_t { kNone, kBlock, kNotABlockNumber };
+
+// A memo field's pointer: 4 bytes little-endian in a field of 4 (Visual
+// FoxPro), else digits among blanks and NULs; block 0 is no entry.
+MemoPointerForm MemoPointer_Read(const uint8_t* bytes, int32_t length, uint64_t* block);
+
 // --- Reading a field whole ---------------------------------------------------
 
 // What reading a field needs beyond its own bytes.

@@ -54,6 +54,7 @@ ReaderStatus TableReader::open(const std::string& path, const ReaderOptions& opt
     memo_.close();
     layout_ = {};
     context_ = {};
+    path_ = path;
     error_.clear();
     auto refuse = [&](ReaderStatus status, std::string why) {
         scan_.close();

@@ -112,6 +112,13 @@ public:
 
     // Field FIELD of the record at RECORD (its deletion flag first).
     ValueProblem decode(const uint8_t* record, int32_t field, Value& out) const;
+    // The bytes of the memo entry at BLOCK, as the memo file holds them (for
+    // pack, which copies them).
+    MemoEntry read_memo(uint64_t block, std::string& out) const {
+        return memo_.is_open() ? memo_.read(block, out) : MemoEntry::kUnreadable;
+    }
+    // The path it was opened by.
+    const std::string& path() const { return path_; }
 
 private:
     Snapshot scan_;
@@ -122,6 +129,7 @@ private:
     mutable MemoFile memo_;
     mutable std::string memo_bytes_;
     FieldContext context_;  // what every field's reading shares
+    std::string path_;
     std::string error_;
 };
 
