@@ -36,6 +36,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "tables/codepage.h"
 
@@ -169,7 +170,12 @@ inline NumberForm Number_Read(std::string_view digits, int64_t* integer, double*
     if (!Number_IsText(digits, &whole)) return NumberForm::kNotANumber;
     const char* end = digits.data() + digits.size();
     const char* begin = digits.data() + (digits[0] == '+');
-    if (whole && std::from_chars(begin, end, *integer).ptr == end) return NumberForm::kInteger;
+    // A whole number past 64 bits is out of range: from_chars then leaves
+    // *INTEGER as it was, and the number is read as a double.
+    if (whole) {
+        const auto [at, error] = std::from_chars(begin, end, *integer);
+        if (error == std::errc() && at == end) return NumberForm::kInteger;
+    }
     std::from_chars(begin, end, *real);
     return digits.find_first_of("eE") == std::string_view::npos && !whole ? NumberForm::kDecimal : NumberForm::kDouble;
 }

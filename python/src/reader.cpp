@@ -262,14 +262,14 @@ public:
     void add(const Value& v) {
         if (mode_ != Mode::kObject) {
             if (v.kind == ValueKind::kNull) {
-                nulls_.push_back(1);
+                nulls_.push_back(kNone);
                 numbers_.push_back(0);
                 return;
             }
             if (mode_ == Mode::kInt && (v.kind == ValueKind::kDouble || v.kind == ValueKind::kDecimal)) to_floats();
             int64_t n = 0;
             if (fits(v, &n)) {
-                nulls_.push_back(0);
+                nulls_.push_back(mode_ == Mode::kFloat && v.kind == ValueKind::kInteger ? kWhole : 0);
                 numbers_.push_back(n);
                 return;
             }
@@ -288,8 +288,10 @@ public:
                 return py::make_tuple("boolean", array<bool>(flags), mask());
             }
             case Mode::kFloat: {
-                for (std::size_t i = 0; i < nulls_.size(); ++i)
-                    if (nulls_[i]) as_double(i) = std::numeric_limits<double>::quiet_NaN();
+                for (std::size_t i = 0; i < nulls_.size(); ++i) {
+                    const double d = nulls_[i] == kWhole ? static_cast<double>(numbers_[i]) : as_double(i);
+                    as_double(i) = nulls_[i] == kNone ? std::numeric_limits<double>::quiet_NaN() : d;
+                }
                 return py::make_tuple("float64", array<double>(numbers_), py::none());
             }
             case Mode::kTime:
@@ -319,8 +321,8 @@ private:
                 *n = v.integer;
                 return v.kind == ValueKind::kInteger;
             case Mode::kFloat: {
-                const double d = v.kind == ValueKind::kInteger ? static_cast<double>(v.integer) : v.real;
-                std::memcpy(n, &d, sizeof d);
+                *n = v.integer;
+                if (v.kind != ValueKind::kInteger) std::memcpy(n, &v.real, sizeof v.real);
                 return v.kind == ValueKind::kInteger || v.kind == ValueKind::kDouble || v.kind == ValueKind::kDecimal;
             }
             case Mode::kBool:
@@ -345,10 +347,8 @@ private:
     double& as_double(std::size_t i) { return *reinterpret_cast<double*>(&numbers_[i]); }
 
     void to_floats() {
-        for (int64_t& x : numbers_) {
-            const double d = static_cast<double>(x);
-            std::memcpy(&x, &d, sizeof d);
-        }
+        for (uint8_t& tag : nulls_)
+            if (tag != kNone) tag = kWhole;
         mode_ = Mode::kFloat;
     }
 
@@ -356,11 +356,14 @@ private:
         objects_.reserve(nulls_.capacity());
         for (std::size_t i = 0; i < nulls_.size(); ++i) {
             Value v;
-            if (!nulls_[i]) {
+            if (nulls_[i] != kNone) {
                 const int64_t x = numbers_[i];
                 switch (mode_) {
                     case Mode::kInt: v.kind = ValueKind::kInteger, v.integer = x; break;
-                    case Mode::kFloat: v.kind = ValueKind::kDouble, v.real = as_double(i); break;
+                    case Mode::kFloat:
+                        if (nulls_[i] == kWhole) v.kind = ValueKind::kInteger, v.integer = x;
+                        else v.kind = ValueKind::kDouble, v.real = as_double(i);
+                        break;
                     case Mode::kBool: v.kind = ValueKind::kBool, v.boolean = x != 0; break;
                     case Mode::kTime:
                         if (type_ == 'D') v.kind = ValueKind::kDate, v.integer = x / kNsPerDay;
@@ -388,8 +391,12 @@ private:
 
     char type_;
     Mode mode_;
-    std::vector<int64_t> numbers_;  // kInt, kBool, kTime; kFloat: the doubles' bits
+    std::vector<int64_t> numbers_;  // kInt, kBool, kTime; kFloat: the doubles' bits, or the whole numbers
+    // Each value: kNone, or in kFloat kWhole for a whole number kept as it
+    // is until the column is made, so that a column that ends as objects
+    // holds it as the int it read as.
     std::vector<uint8_t> nulls_;
+    static constexpr uint8_t kNone = 1, kWhole = 2;
     std::vector<PyObject*> objects_;  // owned
 };
 
