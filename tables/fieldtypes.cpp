@@ -652,8 +652,12 @@ bool Field_Write(const TableField& f, const Value& value, const TextCodec& codec
                              f.rule != FieldRule::kVarchar && f.rule != FieldRule::kMemo);
     if (value.kind == ValueKind::kNull || empty_text) {
         out->null = f.nullable;
-        if (f.rule == FieldRule::kMemo) out->memo = false;
         out->bytes = Field_Blank(f);
+        // A V or Q field's empty value is one of no length.
+        if ((f.rule == FieldRule::kVarchar || f.rule == FieldRule::kVarbinary) && f.length >= 1) {
+            out->shorter = true;
+            out->bytes.back() = '\0';
+        }
         return true;
     }
     bool written = true;

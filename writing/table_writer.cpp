@@ -184,6 +184,16 @@ WriteOutcome TableWriter::create(const std::string& path, const NewTable& table)
     return {};
 }
 
+namespace {
+
+void clear_bit(std::string& record, int32_t offset, int32_t bit) {
+    if (bit < 0 || offset < 1) return;
+    const std::size_t at = static_cast<std::size_t>(offset + bit / 8);
+    if (at < record.size()) record[at] = static_cast<char>(record[at] & ~(1 << (bit % 8)));
+}
+
+}  // namespace
+
 WriteOutcome TableWriter::failed(const std::string& what) { return {WriteStatus::kFailed, what}; }
 
 WriteOutcome TableWriter::open(const std::string& path, const WriterOptions& options) {
@@ -265,70 +275,28 @@ void TableWriter::set_bit(std::string& record, int32_t bit) const {
     if (at < record.size()) record[at] = static_cast<char>(record[at] | 1 << (bit % 8));
 }
 
-namespace {
-
-void clear_bit(std::string& record, int32_t offset, int32_t bit) {
-    if (bit < 0 || offset < 1) return;
-    const std::size_t at = static_cast<std::size_t>(offset + bit / 8);
-    if (at < record.size()) record[at] = static_cast<char>(record[at] & ~(1 << (bit % 8)));
-}
-
-}  // namespace
 
 bool TableWriter::draft(const std::vector<const Value*>& values, const WriteOptions& options, RecordDraft* out,
                         std::vector<FieldProblem>* problems) {
+    // A new record is a record of blanks with the values given put in: a
+    // field given none holds none (null, where it may be).
     out->record = -1;
     out->memos.clear();
     out->bytes.assign(static_cast<std::size_t>(record_length_), ' ');
     for (const TableField& f : fields())
         if (f.offset >= 1 && f.offset + f.length <= record_length_)
             out->bytes.replace(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length), Field_Blank(f));
-    // A nullable field given no value holds none.
-    for (const TableField& f : fields())
-        if (f.nullable) set_bit(out->bytes, f.null_bit);
-    std::vector<std::pair<int32_t, const Value*>> given;
-    for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
-        if (values[i]) given.emplace_back(static_cast<int32_t>(i), values[i]);
-    const std::size_t before = problems->size();
-    RecordDraft changed;
-    changed.bytes = std::move(out->bytes);
-    bool ok = true;
-    FieldBytes field_bytes;
-    for (const auto& [field, value] : given) {
-        const TableField& f = fields()[static_cast<std::size_t>(field)];
-        std::string what;
-        if (f.hidden || !Field_Write(f, *value, codec(), options, &field_bytes, &what)) {
-            problems->push_back({field, f.hidden ? "a field of the system's own" : what});
-            ok = false;
-            continue;
-        }
-        if (f.offset < 1 || f.offset + f.length > record_length_) continue;
-        changed.bytes.replace(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length), field_bytes.bytes);
-        clear_bit(changed.bytes, null_flags_offset_, f.null_bit);
-        clear_bit(changed.bytes, null_flags_offset_, f.length_bit);
-        if (field_bytes.null) set_bit(changed.bytes, f.null_bit);
-        if (field_bytes.shorter) set_bit(changed.bytes, f.length_bit);
-        if (field_bytes.memo) changed.memos.emplace_back(field, field_bytes);
-    }
-    out->bytes = std::move(changed.bytes);
-    out->memos = std::move(changed.memos);
-    return ok && problems->size() == before;
+    static const Value kNone;
+    std::vector<std::pair<int32_t, const Value*>> every;
+    for (std::size_t i = 0; i < fields().size(); ++i)
+        if (!fields()[i].hidden) every.emplace_back(static_cast<int32_t>(i), i < values.size() && values[i] ? values[i] : &kNone);
+    for (std::size_t i = fields().size(); i < values.size(); ++i)
+        if (values[i]) problems->push_back({static_cast<int32_t>(i), "no such field"});
+    return put_values(every, options, out, problems) && values.size() <= fields().size();
 }
 
-bool TableWriter::draft_change(int64_t record, const std::vector<std::pair<int32_t, const Value*>>& values,
-                               const WriteOptions& options, RecordDraft* out, std::vector<FieldProblem>* problems) {
-    out->record = record;
-    out->memos.clear();
-    out->bytes.assign(static_cast<std::size_t>(record_length_), ' ');
-    if (record < 0 || record >= count_) {
-        problems->push_back({-1, "record " + std::to_string(record) + " is not in the table (it has " +
-                                     std::to_string(count_) + " records)"});
-        return false;
-    }
-    if (!read_all(handle_, header_length_ + record * record_length_, out->bytes.data(), record_length_)) {
-        problems->push_back({-1, "record " + std::to_string(record) + " cannot be read"});
-        return false;
-    }
+bool TableWriter::put_values(const std::vector<std::pair<int32_t, const Value*>>& values, const WriteOptions& options,
+                             RecordDraft* out, std::vector<FieldProblem>* problems) {
     bool ok = true;
     FieldBytes field_bytes;
     for (const auto& [field, value] : values) {
@@ -349,6 +317,23 @@ bool TableWriter::draft_change(int64_t record, const std::vector<std::pair<int32
         if (field_bytes.memo) out->memos.emplace_back(field, field_bytes);
     }
     return ok;
+}
+
+bool TableWriter::draft_change(int64_t record, const std::vector<std::pair<int32_t, const Value*>>& values,
+                               const WriteOptions& options, RecordDraft* out, std::vector<FieldProblem>* problems) {
+    out->record = record;
+    out->memos.clear();
+    out->bytes.assign(static_cast<std::size_t>(record_length_), ' ');
+    if (record < 0 || record >= count_) {
+        problems->push_back({-1, "record " + std::to_string(record) + " is not in the table (it has " +
+                                     std::to_string(count_) + " records)"});
+        return false;
+    }
+    if (!read_all(handle_, header_length_ + record * record_length_, out->bytes.data(), record_length_)) {
+        problems->push_back({-1, "record " + std::to_string(record) + " cannot be read"});
+        return false;
+    }
+    return put_values(values, options, out, problems);
 }
 
 bool TableWriter::ready_memo() {

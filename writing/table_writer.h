@@ -122,6 +122,8 @@ public:
     WriteOutcome set_deleted(const std::vector<int64_t>& records, bool deleted);
 
 private:
+    bool put_values(const std::vector<std::pair<int32_t, const Value*>>& values, const WriteOptions& options,
+                    RecordDraft* out, std::vector<FieldProblem>* problems);
     bool ready_memo();
     bool put_memos(std::vector<RecordDraft>& drafts);
     void set_bit(std::string& record, int32_t bit) const;
