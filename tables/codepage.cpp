@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
+#include "platform/threads.h"
 #include "tables/codepage_system.h"
 
 namespace hyl {
@@ -354,8 +354,9 @@ int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
 }
 
 const TextCodec::Reverse& TextCodec::multibyte_reverse() const {
-    static std::mutex made;
-    std::lock_guard<std::mutex> lock(made);
+    // Made once, whichever thread writes first (the library's lock is
+    // the one lock every build has).
+    LibraryLock lock;
     if (!multibyte_) {
         // Every one- and two-byte sequence the system reads as one character.
         auto reverse = std::make_shared<Reverse>();

@@ -241,8 +241,10 @@ WriteOutcome TableWriter::open(const std::string& path, const WriterOptions& opt
 
     // A production index lists the records by their values; a table it no
     // longer matches gives wrong answers to the programs that use it.
+    // dBASE III keeps byte 28 zero; dBASE IV and FoxPro tables without
+    // memo fields share its version byte, and there the flag is theirs.
     const uint8_t flags = scan.header()[28];
-    if ((flags & 0x01) && layout.format != TableFormat::kDbase3) {
+    if (flags & 0x01) {
         const std::string index = index_path(path, scan.version());
         if (!options.drop_index) {
             handle_ = -1;
