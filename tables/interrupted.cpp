@@ -14,7 +14,7 @@ constexpr char kMagic[8] = {'H', 'Y', 'L', 'U', 'N', 'D', 'O', '1'};
 constexpr int64_t kLongestJournal = int64_t{1} << 32;
 
 uint64_t fnv1a(const uint8_t* p, std::size_t n) {
-    uint64_t hash = 1469598103934665603ull;
+    uint64_t hash = 14695981039346656037ull;
     for (std::size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
     return hash;
 }
