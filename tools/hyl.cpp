@@ -6,6 +6,8 @@
 //                                    create a table from UTF-8 CSV
 //   hyl append TABLE DATA.csv        append UTF-8 CSV rows to a table
 //   hyl update TABLE DATA.csv        change records named by a RECORD column
+//   hyl delete|undelete TABLE RECORD...
+//   hyl pack TABLE [--no-backup]     remove the deleted records
 //   hyl check TABLE... [--json]      find damage in tables
 //   hyl repair TABLE [--dry-run] [--no-backup]
 //   hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
     app.fallthrough(false);
     hyltool::add_read_commands(app);
     hyltool::add_write_commands(app);
+    hyltool::add_edit_commands(app);
     hyltool::add_check_commands(app);
     hyltool::add_plan_command(app);
     hyltool::add_time_command(app);

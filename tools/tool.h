@@ -22,6 +22,7 @@ constexpr int kExitUsage = 2;
 
 void add_read_commands(CLI::App& app);   // info, dump
 void add_write_commands(CLI::App& app);  // import, append, update
+void add_edit_commands(CLI::App& app);   // delete, undelete, pack
 void add_check_commands(CLI::App& app);  // check, repair
 void add_plan_command(CLI::App& app);
 void add_time_command(CLI::App& app);
