@@ -736,13 +736,15 @@ bool Field_CheckDefinition(char type, int* length, int decimals, TableFormat for
             break;
         default:
             if (one && *length != one)
-                *problem = std::string("a ") + type + " field is " + std::to_string(one) + " bytes long in " +
-                           Format_Name(format);
+                *problem = std::string(type == 'I' || type == 'M' ? "an " : "a ") + type + " field is " +
+                           std::to_string(one) + " bytes long in " + Format_Name(format);
             break;
     }
     const bool decimals_allowed = type == 'N' || type == 'F' || type == 'B' || (type == 'Y' && decimals == 4);
     if (problem->empty() && !decimals_allowed && decimals != 0)
-        *problem = std::string("a ") + type + " field has no decimals";
+        *problem = type == 'Y' ? "a Y field has 4 decimals, ten-thousandths"
+                               : std::string(type == 'I' || type == 'L' || type == 'M' ? "an " : "a ") + type +
+                                     " field has no decimals";
     if (problem->empty() && type == 'B' && decimals > 18) *problem = "a B field shows at most 18 decimals";
     return problem->empty();
 }

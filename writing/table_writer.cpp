@@ -84,6 +84,15 @@ std::string index_path(const std::string& table, uint8_t version) {
     return exists(stem + ".cdx") || exists(stem + ".CDX") ? stem + ".cdx" : stem + ".mdx";
 }
 
+// A code page as a .cpg names it: by its number where GDAL and this
+// library's reader both take one (DOS and Windows code pages), else by the
+// name iconv knows it by ("UTF-8", "ISO-8859-2", "KOI8-R").
+std::string cpg_text(int codepage) {
+    if ((codepage >= 437 && codepage <= 950) || (codepage >= 1250 && codepage <= 1258)) return std::to_string(codepage);
+    const std::string name = CodePage_IconvName(codepage);
+    return name.empty() ? std::to_string(codepage) : name;
+}
+
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -150,33 +159,41 @@ WriteOutcome TableWriter::create(const std::string& path, const NewTable& table)
     bytes[32 + 32 * fields.size()] = 0x0D;
     bytes.push_back(kEndMarker);
 
+    // The table's file is taken first: a table another program holds is
+    // refused before its memo file or its .cpg is touched.
+    const int32_t handle = platform().file_create(path.c_str());
+    if (handle == -1)
+        return platform().last_error() == kErrorSharingViolation
+                   ? refuse(WriteStatus::kInUse, "in use by another program")
+                   : refuse(WriteStatus::kFailed, "cannot create it");
+    auto give_up = [&](std::string why) {
+        platform().file_close(handle);
+        return refuse(WriteStatus::kFailed, std::move(why));
+    };
     const std::string stem = Memo_Stem(path);
     if (memo) {
         const std::string name = base_name(stem).substr(0, 8);
         if (!MemoWriter::create(Memo_NewPath(path, memo_format_of(table.format)), memo_format_of(table.format),
                                 table.memo_block_size, name))
-            return refuse(WriteStatus::kFailed, "cannot make the memo file " + Memo_NewPath(path, memo_format_of(table.format)));
+            return give_up("cannot make the memo file " + Memo_NewPath(path, memo_format_of(table.format)));
     } else {
         // The memo file of a table this one replaces is not this one's.
         for (MemoFormat format : {MemoFormat::kDbase3, MemoFormat::kFoxPro})
             if (exists(Memo_NewPath(path, format))) platform().file_remove(Memo_NewPath(path, format).c_str());
     }
-    // UTF-8 has no language byte: a .cpg says it, as GIS programs write one.
-    // A .cpg already there is made to name the new table's code page, as it
-    // would otherwise be believed before the language byte.
+    // A code page no language byte names (UTF-8, ISO-8859-2, KOI8-R) is
+    // named by a .cpg, as GIS programs write one.  A .cpg already there is
+    // made to name the new table's code page, as it would otherwise be
+    // believed before the language byte.
     const std::string cpg = stem + ".cpg";
-    if (table.codepage == kCodePageUtf8 || exists(cpg)) {
-        const std::string text = table.codepage == kCodePageUtf8 ? "UTF-8\n" : std::to_string(table.codepage) + "\n";
-        const int32_t handle = platform().file_create(cpg.c_str());
-        const bool ok = handle != -1 && write_all(handle, 0, text.data(), static_cast<int64_t>(text.size())) &&
-                        platform().file_sync(handle);
-        if (handle != -1) platform().file_close(handle);
-        if (!ok) return refuse(WriteStatus::kFailed, "cannot write " + cpg);
+    if (CodePage_Language(table.codepage) == 0 || exists(cpg)) {
+        const std::string text = cpg_text(table.codepage) + "\n";
+        const int32_t cpg_handle = platform().file_create(cpg.c_str());
+        const bool ok = cpg_handle != -1 && write_all(cpg_handle, 0, text.data(), static_cast<int64_t>(text.size())) &&
+                        platform().file_sync(cpg_handle);
+        if (cpg_handle != -1) platform().file_close(cpg_handle);
+        if (!ok) return give_up("cannot write " + cpg);
     }
-    const int32_t handle = platform().file_create(path.c_str());
-    if (handle == -1)
-        return refuse(platform().last_error() == kErrorSharingViolation ? WriteStatus::kInUse : WriteStatus::kFailed,
-                      "cannot create it");
     const bool ok = write_all(handle, 0, bytes.data(), static_cast<int64_t>(bytes.size())) && platform().file_sync(handle);
     platform().file_close(handle);
     if (!ok) return refuse(WriteStatus::kFailed, "cannot write it");
