@@ -93,6 +93,12 @@ struct PlatformOps {
     int (*set_file_size)(const char* path, int64_t size);
     // The run-time library's current error number, as messages quote it.
     int (*crt_errno)();
+    // Gives a closed file a new name, replacing a file that has it; 1 done, 0 not.
+    int (*file_rename)(const char* from, const char* to);
+    // Puts the names in the folder that holds PATH (a new file, a rename, a
+    // removal) on the disk before answering, where the system lets a folder
+    // be flushed; 1 done, 0 not.
+    int (*folder_sync)(const char* path);
 
     // --- What the user sees.  Texts are Windows-1251.
     void (*message_box)(const char* text, const char* caption);

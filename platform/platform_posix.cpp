@@ -256,6 +256,21 @@ int posix_set_file_size(const char* path, int64_t size) {
 
 int posix_crt_errno() { return errno; }
 
+int posix_rename(const char* from, const char* to) {
+    return ::rename(host_path(from).c_str(), host_path(to).c_str()) == 0;
+}
+
+int posix_folder_sync(const char* path) {
+    std::string folder = host_path(path);
+    const std::size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const int ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 void to_stderr(const char* tag, const char* text) {
     std::string line = "hyl: ";
     line += tag;
@@ -396,6 +411,8 @@ constexpr PlatformOps kPosixOps = {
     .last_error = posix_last_error,
     .set_file_size = posix_set_file_size,
     .crt_errno = posix_crt_errno,
+    .file_rename = posix_rename,
+    .folder_sync = posix_folder_sync,
     .message_box = posix_message_box,
     .screen_line = posix_screen_line,
     .beep = posix_beep,

@@ -105,6 +105,14 @@ int win_set_file_size(const char* path, int64_t size) {
 
 int win_crt_errno() { return errno; }
 
+// A rename written through to the disk before it answers: Windows has no
+// flush of a folder, and this is what stands for one.
+int win_rename(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int win_folder_sync(const char*) { return 1; }
+
 void win_message_box(const char* text, const char* caption) {
     if (message_log_append("box", text)) return;
     MessageBoxA(nullptr, text, caption, 0);
@@ -252,6 +260,8 @@ constexpr PlatformOps kWin32Ops = {
     .last_error = win_last_error,
     .set_file_size = win_set_file_size,
     .crt_errno = win_crt_errno,
+    .file_rename = win_rename,
+    .folder_sync = win_folder_sync,
     .message_box = win_message_box,
     .screen_line = win_screen_line,
     .beep = win_beep,

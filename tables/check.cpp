@@ -12,6 +12,7 @@
 
 #include "dbf/dbf.h"
 #include "platform/codepage.h"
+#include "tables/interrupted.h"
 #include "tables/split.h"
 #include "textime/text.h"
 
@@ -73,6 +74,7 @@ public:
           values_beyond_count_(values_beyond_count) {}
 
     void header();
+    void interrupted();
     void extent();
     bool values(const ProgressFn& progress, int threads);
     // False once a read of the table failed: then nothing found can be trusted.
@@ -163,6 +165,38 @@ void Checker::header() {
         while (!table_.fields()[static_cast<std::size_t>(first)].memo) ++first;
         add(CheckProblem::kMemoMissing, "memo: no memo file (.dbt or .fpt) beside the table; " + label(first) + " keeps its values there",
             first);
+    }
+}
+
+void Checker::interrupted() {
+    const std::string& path = table_.path();
+    int64_t record_length = 0;
+    std::vector<JournalRecord> records;
+    switch (Journal_Read(path, &record_length, &records)) {
+        case JournalState::kNone: break;
+        case JournalState::kTorn:
+            add(CheckProblem::kEditCutShort, "edit: " + Table_JournalPath(path) +
+                                                 " is left by an edit cut short before it changed the table (hyl repair removes it)");
+            break;
+        case JournalState::kWhole:
+            add(CheckProblem::kEditCutShort,
+                "edit: an edit of " + Words_Plural(static_cast<int64_t>(records.size()), "record", "records") +
+                    " was cut short; " + Table_JournalPath(path) + " holds them as they were (hyl repair puts them back)",
+                -1, records.empty() ? -1 : records[0].record, static_cast<int64_t>(records.size()));
+            break;
+    }
+    const std::string memo = table_.memo() ? table_.memo()->path() : std::string();
+    switch (Pack_Leftover(path, memo)) {
+        case PackLeftover::kNone: break;
+        case PackLeftover::kBeforeRenames:
+            add(CheckProblem::kPackCutShort, "pack: new files are left by a pack cut short before it changed the table "
+                                             "(hyl repair removes them)");
+            break;
+        case PackLeftover::kBetweenRenames:
+            add(CheckProblem::kPackCutShort, "pack: a pack was cut short between its renames: the memo file " + memo +
+                                                 " is the packed one, the table not yet (hyl repair finishes the pack from " +
+                                                 Table_PackingPath(path) + ")");
+            break;
     }
 }
 
@@ -415,6 +449,8 @@ const char* Check_ProblemCode(CheckProblem problem) {
         case CheckProblem::kNotABlockNumber: return "not-a-block-number";
         case CheckProblem::kMemoPastEnd: return "memo-past-end";
         case CheckProblem::kMemoLengthPastEnd: return "memo-length-past-end";
+        case CheckProblem::kEditCutShort: return "edit-cut-short";
+        case CheckProblem::kPackCutShort: return "pack-cut-short";
     }
     return "unknown";
 }
@@ -452,6 +488,7 @@ CheckReport Check_Open(const TableReader& table, const ProgressFn& progress, boo
     }
     Checker checker(table, report, values_beyond_count);
     checker.header();
+    checker.interrupted();
     checker.extent();
     if (!checker.values(progress, threads) || !checker.read_ok()) {
         report.status = SnapshotStatus::kUnreadable;

@@ -49,6 +49,9 @@ enum class CheckProblem {
     kNotABlockNumber,     // an M field that holds no block number
     kMemoPastEnd,         // a block number past the memo file's end
     kMemoLengthPastEnd,   // an entry whose length runs past the memo file's end
+    // What a writer cut short left beside the table.
+    kEditCutShort,        // TABLE.undo: an edit's records as they were
+    kPackCutShort,        // TABLE.packing, MEMO.packing: a pack's new files
 };
 
 // A stable name for scripts ("record-length", "records-beyond-count", ...).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/threads.h"
 #include "tables/codepage_system.h"
 
 namespace hyl {
@@ -249,6 +250,8 @@ bool TextCodec::set(int codepage) {
     mode_ = Mode::kNone;
     codepage_ = codepage;
     reverse_.clear();
+    direct_.clear();
+    multibyte_.reset();
     if (codepage == kCodePageUtf8) {
         mode_ = Mode::kUtf8;
         return true;
@@ -280,6 +283,10 @@ bool TextCodec::set(int codepage) {
     }
     // Where two bytes give one character, the lower byte writes it.
     std::stable_sort(reverse_.begin(), reverse_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Text is written a character a lookup.
+    direct_.assign(0x10000, -1);
+    for (auto it = reverse_.rbegin(); it != reverse_.rend(); ++it)
+        if (it->first < 0x10000) direct_[it->first] = it->second;
     mode_ = Mode::kSingleByte;
     return true;
 }
@@ -346,25 +353,65 @@ int TextCodec::append_utf8(std::string& out, std::string_view bytes) const {
     return invalid;
 }
 
+const TextCodec::Reverse& TextCodec::multibyte_reverse() const {
+    // Made once, whichever thread writes first (the library's lock is
+    // the one lock every build has).
+    LibraryLock lock;
+    if (!multibyte_) {
+        // Every one- and two-byte sequence the system reads as one character.
+        auto reverse = std::make_shared<Reverse>();
+        for (int lead = 0; lead < 256; ++lead) {
+            char bytes[2] = {static_cast<char>(lead), 0};
+            char32_t c = 0;
+            std::size_t used = 0;
+            if (SystemCodePage_First(codepage_, {bytes, 1}, &c, &used) && used == 1) {
+                reverse->emplace_back(c, std::string(bytes, 1));
+                continue;
+            }
+            for (int trail = 0x40; trail < 256 && lead >= 0x80; ++trail) {
+                bytes[1] = static_cast<char>(trail);
+                if (SystemCodePage_First(codepage_, {bytes, 2}, &c, &used) && used == 2)
+                    reverse->emplace_back(c, std::string(bytes, 2));
+            }
+        }
+        std::stable_sort(reverse->begin(), reverse->end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        multibyte_ = std::move(reverse);
+    }
+    return *multibyte_;
+}
+
 bool TextCodec::encode(std::string_view utf8, std::string& out, char32_t* missing) const {
     out.clear();
+    if (mode_ == Mode::kUtf8 || mode_ == Mode::kNone) {
+        for (std::size_t at = 0; at < utf8.size();) {
+            char32_t c = 0;
+            if (!Utf8_Next(utf8, &at, &c)) {
+                *missing = 0xFFFFFFFF;
+                return false;
+            }
+        }
+        if (mode_ == Mode::kNone) return *missing = 0xFFFFFFFF, false;
+        out.assign(utf8);
+        return true;
+    }
+    const Reverse* multibyte = mode_ == Mode::kMultiByte ? &multibyte_reverse() : nullptr;
+    out.reserve(utf8.size());
     for (std::size_t at = 0; at < utf8.size();) {
-        const std::size_t start = at;
         char32_t c = 0;
         if (!Utf8_Next(utf8, &at, &c)) {
             *missing = 0xFFFFFFFF;
             return false;
         }
-        if (mode_ == Mode::kUtf8) {
-            out.append(utf8.data() + start, at - start);
+        if (multibyte) {
+            const auto it = std::lower_bound(multibyte->begin(), multibyte->end(), c,
+                                             [](const auto& entry, char32_t key) { return entry.first < key; });
+            if (it == multibyte->end() || it->first != c) return *missing = c, false;
+            out += it->second;
             continue;
         }
-        const auto it = std::lower_bound(reverse_.begin(), reverse_.end(), std::pair<char32_t, uint8_t>{c, 0});
-        if (mode_ != Mode::kSingleByte || it == reverse_.end() || it->first != c) {
-            *missing = c;
-            return false;
-        }
-        out += static_cast<char>(it->second);
+        const int byte = c < 0x10000 ? direct_[c] : -1;
+        if (byte < 0) return *missing = c, false;
+        out += static_cast<char>(byte);
     }
     return true;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,11 +86,15 @@ public:
 
     // UTF-8 text in the code page.  False when a character has no place in
     // it (then *MISSING is that character) or when the text is not UTF-8
-    // (*MISSING is then 0xFFFFFFFF).  Multi-byte code pages other than UTF-8
-    // are not written.
+    // (*MISSING is then 0xFFFFFFFF).
     bool encode(std::string_view utf8, std::string& out, char32_t* missing) const;
 
 private:
+    // The bytes of each character of a multi-byte code page, sorted by
+    // character: made at the first text written, shared by copies.
+    using Reverse = std::vector<std::pair<char32_t, std::string>>;
+    const Reverse& multibyte_reverse() const;
+
     enum class Mode { kNone, kSingleByte, kUtf8, kMultiByte };
     Mode mode_ = Mode::kNone;
     int codepage_ = 0;
@@ -98,6 +103,8 @@ private:
     uint8_t length_[256] = {};
     bool valid_[256] = {};
     std::vector<std::pair<char32_t, uint8_t>> reverse_;  // sorted by character
+    std::vector<int16_t> direct_;  // single-byte: the byte of each character below U+10000, -1 for none
+    mutable std::shared_ptr<const Reverse> multibyte_;
 };
 
 }  // namespace hyl

@@ -80,6 +80,20 @@ DateTimeForm Dbase7Timestamp_Read(const uint8_t* bytes, int64_t* milliseconds) {
     return DateTimeForm::kDateTime;
 }
 
+MemoPointerForm MemoPointer_Read(const uint8_t* bytes, int32_t length, uint64_t* block) {
+    *block = 0;
+    if (length == 4) {
+        *block = Bytes_Le32(bytes);
+    } else {
+        std::string_view v(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(std::max(length, 0)));
+        while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
+        while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
+        if (!std::all_of(v.begin(), v.end(), is_digit) || v.size() > 18) return MemoPointerForm::kNotABlockNumber;
+        for (char ch : v) *block = *block * 10 + static_cast<uint64_t>(ch - '0');
+    }
+    return *block ? MemoPointerForm::kBlock : MemoPointerForm::kNone;
+}
+
 namespace {
 
 bool is_null(const uint8_t* record, const FieldContext& c, int32_t bit) {
@@ -89,18 +103,13 @@ bool is_null(const uint8_t* record, const FieldContext& c, int32_t bit) {
 
 ValueProblem read_memo(const TableField& f, const uint8_t* bytes, const FieldContext& c, Value& out) {
     uint64_t block = 0;
-    if (f.length == 4) {
-        block = Bytes_Le32(bytes);
-    } else {
+    if (MemoPointer_Read(bytes, f.length, &block) == MemoPointerForm::kNotABlockNumber) {
         std::string_view v(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(f.length));
         while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
         while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
-        if (!std::all_of(v.begin(), v.end(), is_digit) || v.size() > 18) {
-            c.codec->append_utf8(out.text, v);
-            out.kind = ValueKind::kString;
-            return ValueProblem::kNotABlockNumber;
-        }
-        for (char ch : v) block = block * 10 + static_cast<uint64_t>(ch - '0');
+        c.codec->append_utf8(out.text, v);
+        out.kind = ValueKind::kString;
+        return ValueProblem::kNotABlockNumber;
     }
     if (block == 0) return ValueProblem::kNone;
     if (!c.memo || !c.memo->is_open()) return ValueProblem::kMemoMissing;
@@ -406,9 +415,191 @@ bool write_logical(const Value& v, FieldBytes* out, std::string* problem) {
     return true;
 }
 
+void put_le(std::string& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+}
+
+// A whole number from a value: an integer, a double with no fraction, or
+// digits as text.
+bool whole_of(const Value& v, int64_t* n) {
+    if (v.kind == ValueKind::kInteger) return *n = v.integer, true;
+    if (v.kind == ValueKind::kDouble)
+        return std::trunc(v.real) == v.real && std::abs(v.real) < 9.2e18 && (*n = static_cast<int64_t>(v.real), true);
+    std::string_view text = v.text;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    const char* begin = text.data() + (!text.empty() && text[0] == '+');
+    return !text.empty() && std::from_chars(begin, text.data() + text.size(), *n).ptr == text.data() + text.size();
+}
+
+bool write_integer(const TableField& f, const Value& v, FieldBytes* out, std::string* problem) {
+    int64_t n = 0;
+    if (!whole_of(v, &n)) return *problem = Text_Quoted(text_of(v)) + " is not a whole number", false;
+    if (n < INT32_MIN || n > INT32_MAX)
+        return *problem = Text_Quoted(text_of(v)) + " does not fit " + shape(f) + ": it holds -2147483648 to 2147483647",
+               false;
+    put_le(out->bytes, static_cast<uint32_t>(static_cast<int32_t>(n)), 4);
+    return true;
+}
+
+bool write_double(const Value& v, FieldBytes* out, std::string* problem) {
+    double d = v.real;
+    if (v.kind == ValueKind::kInteger) {
+        d = static_cast<double>(v.integer);
+    } else if (v.kind != ValueKind::kDouble) {
+        bool whole = false;
+        std::string_view text = v.text;
+        while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+        while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+        if (!Number_IsText(text, &whole)) return *problem = Text_Quoted(v.text) + " is not a number", false;
+        std::from_chars(text.data() + (text[0] == '+'), text.data() + text.size(), d);
+    }
+    if (!std::isfinite(d)) return *problem = Text_Quoted(text_of(v)) + " is not a number", false;
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    put_le(out->bytes, bits, 8);
+    return true;
+}
+
+// Y: ten-thousandths, exact; text and decimals with more than four places
+// are refused, a double is taken to its fifteen significant digits first.
+bool write_currency(const TableField& f, const Value& v, FieldBytes* out, std::string* problem) {
+    std::string text = v.kind == ValueKind::kInteger || v.kind == ValueKind::kDouble ? text_of(v) : v.text;
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    const bool negative = !text.empty() && text[0] == '-';
+    std::size_t i = negative || (!text.empty() && text[0] == '+') ? 1 : 0;
+    uint64_t units = 0;
+    bool overflow = false;
+    int fraction = -1, digits = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] == '.' && fraction < 0) {
+            fraction = 0;
+            continue;
+        }
+        if (!is_digit(text[i])) return *problem = Text_Quoted(text) + " is not a number", false;
+        if (fraction >= 0 && ++fraction > 4)
+            return *problem = Text_Quoted(text) + " does not fit " + shape(f) + ": " + std::to_string(fraction) +
+                              " digits after the point, it holds 4",
+                   false;
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        overflow = overflow || units > (static_cast<uint64_t>(INT64_MAX) - digit) / 10;
+        units = units * 10 + digit;
+        ++digits;
+    }
+    if (digits == 0) return *problem = Text_Quoted(text) + " is not a number", false;
+    for (int k = std::max(fraction, 0); k < 4; ++k) {
+        overflow = overflow || units > static_cast<uint64_t>(INT64_MAX) / 10;
+        units *= 10;
+    }
+    if (overflow)
+        return *problem = Text_Quoted(text) + " does not fit " + shape(f) + ": it holds up to 922337203685477.5807", false;
+    const int64_t count = negative ? -static_cast<int64_t>(units) : static_cast<int64_t>(units);
+    put_le(out->bytes, static_cast<uint64_t>(count), 8);
+    return true;
+}
+
+// YYYY-MM-DD, with a time THH:MM[:SS[.fff]] after a T or a blank.
+bool parse_date_time(std::string_view text, int64_t* milliseconds) {
+    auto number = [&](std::size_t at, std::size_t n, int* value) {
+        if (at + n > text.size()) return false;
+        int x = 0;
+        for (std::size_t k = at; k < at + n; ++k) {
+            if (!is_digit(text[k])) return false;
+            x = x * 10 + (text[k] - '0');
+        }
+        *value = x;
+        return true;
+    };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
+    int64_t days = 0;
+    if (!number(0, 4, &y) || text.size() < 10 || text[4] != '-' || text[7] != '-' || !number(5, 2, &mo) ||
+        !number(8, 2, &d) || !Date_Days(y, static_cast<unsigned>(mo), static_cast<unsigned>(d), &days))
+        return false;
+    if (text.size() > 10) {
+        if ((text[10] != 'T' && text[10] != ' ') || !number(11, 2, &h) || text.size() < 16 || text[13] != ':' ||
+            !number(14, 2, &mi))
+            return false;
+        std::size_t at = 16;
+        if (text.size() > at) {
+            if (text[at] != ':' || !number(at + 1, 2, &sec)) return false;
+            at += 3;
+            if (text.size() > at) {
+                if (text[at] != '.' || text.size() > at + 4 || text.size() == at + 1) return false;
+                const std::size_t n = text.size() - at - 1;
+                if (!number(at + 1, n, &ms)) return false;
+                for (std::size_t k = n; k < 3; ++k) ms *= 10;
+            }
+        }
+        if (h > 23 || mi > 59 || sec > 59) return false;
+    }
+    *milliseconds = days * kDayMilliseconds + ((h * 60 + mi) * 60 + sec) * int64_t{1000} + ms;
+    return true;
+}
+
+bool write_date_time(const Value& v, FieldBytes* out, std::string* problem) {
+    int64_t ms = 0;
+    if (v.kind == ValueKind::kDateTime) {
+        ms = v.integer;
+    } else if (v.kind == ValueKind::kDate) {
+        ms = v.integer * kDayMilliseconds;
+    } else if (!parse_date_time(v.text, &ms)) {
+        return *problem = Text_Quoted(text_of(v)) + " is not a date and time (YYYY-MM-DDTHH:MM:SS)", false;
+    }
+    int64_t day = ms / kDayMilliseconds, of_day = ms % kDayMilliseconds;
+    if (of_day < 0) of_day += kDayMilliseconds, --day;
+    if (day + kJulianDay1970 < 1 || ms > kLastMillisecond)
+        return *problem = Text_Quoted(text_of(v)) + " is not a date and time this library writes (years 1 to 9999)", false;
+    put_le(out->bytes, static_cast<uint32_t>(day + kJulianDay1970), 4);
+    put_le(out->bytes, static_cast<uint32_t>(of_day), 4);
+    return true;
+}
+
+// V and Q: the value, and where it is shorter than its field its length in
+// the field's last byte (and the length bit set).
+bool write_varying(const TableField& f, const Value& v, const TextCodec& codec, const WriteOptions& options,
+                   FieldBytes* out, std::string* problem) {
+    std::string stored;
+    if (f.rule == FieldRule::kVarchar) {
+        if (!write_text(f, v, codec, options, out, problem)) return false;
+        stored = out->bytes;
+    } else {
+        if (v.kind != ValueKind::kBinary) return *problem = Text_Quoted(text_of(v)) + " is not bytes", false;
+        if (v.text.size() > static_cast<std::size_t>(f.length))
+            return *problem = std::to_string(v.text.size()) + " bytes; " + shape(f) + " holds " + std::to_string(f.length),
+                   false;
+        stored = v.text;
+    }
+    out->bytes = stored;
+    if (stored.size() < static_cast<std::size_t>(f.length)) {
+        out->shorter = true;
+        out->bytes.resize(static_cast<std::size_t>(f.length) - 1, f.rule == FieldRule::kVarchar ? ' ' : '\0');
+        out->bytes += static_cast<char>(stored.size());
+    }
+    return true;
+}
+
+bool write_memo(const TableField& f, const Value& v, const TextCodec& codec, FieldBytes* out, std::string* problem) {
+    out->memo = true;
+    out->memo_type = f.type == 'M' ? 1 : f.type == 'G' ? 2 : 0;
+    if (f.binary) {
+        if (v.kind != ValueKind::kBinary) return *problem = Text_Quoted(text_of(v)) + " is not bytes", false;
+        out->memo_bytes = v.text;
+        return true;
+    }
+    if (v.kind != ValueKind::kString) return *problem = Text_Quoted(text_of(v)) + " is not text", false;
+    if (!Text_Encode(codec, v.text, &out->memo_bytes, problem, true)) {
+        if (problem->rfind("not UTF-8", 0) != 0) *problem = Text_Quoted(v.text) + ": " + *problem;
+        return false;
+    }
+    // Empty text needs no entry: the field points at none, as a blank one does.
+    out->memo = !out->memo_bytes.empty();
+    return true;
+}
+
 }  // namespace
 
-bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* stored, std::string* problem) {
+bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* stored, std::string* problem, bool lines) {
     for (std::size_t i = 0; i < utf8.size();) {
         const std::size_t at = i;
         char32_t c = 0;
@@ -419,7 +610,7 @@ bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* sto
             return false;
         }
         // Readers take a control character for the end of a value.
-        if (c < 0x20 || c == 0x7F) {
+        if ((c < 0x20 || c == 0x7F) && !(lines && (c == '\t' || c == '\n' || c == '\r'))) {
             *problem = "a control character (" + Text_CodePoint(c) + ")";
             return false;
         }
@@ -432,53 +623,129 @@ bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* sto
     return false;
 }
 
+std::string Field_MemoPointer(const TableField& f, uint64_t block) {
+    std::string out;
+    if (f.length == 4) {
+        put_le(out, block, 4);
+        return out;
+    }
+    if (block == 0) return std::string(static_cast<std::size_t>(std::max(f.length, 0)), ' ');
+    out = std::to_string(block);
+    return std::string(static_cast<std::size_t>(std::max<int64_t>(f.length - static_cast<int64_t>(out.size()), 0)), ' ') + out;
+}
+
+std::string Field_Blank(const TableField& f) {
+    const bool binary = f.rule == FieldRule::kInteger || f.rule == FieldRule::kDbase7Integer || f.rule == FieldRule::kDouble ||
+                        f.rule == FieldRule::kDbase7Double || f.rule == FieldRule::kCurrency ||
+                        f.rule == FieldRule::kDateTime || f.rule == FieldRule::kDbase7Timestamp ||
+                        f.rule == FieldRule::kNullFlags || f.rule == FieldRule::kVarbinary ||
+                        (f.rule == FieldRule::kMemo && f.length == 4);
+    return std::string(static_cast<std::size_t>(std::max(f.length, 0)), binary ? '\0' : ' ');
+}
+
 bool Field_Write(const TableField& f, const Value& value, const TextCodec& codec, const WriteOptions& options,
                  FieldBytes* out, std::string* problem) {
     out->bytes.clear();
-    out->cut = false;
+    out->memo_bytes.clear();
+    out->cut = out->null = out->shorter = out->memo = false;
+    const bool empty_text = (value.kind == ValueKind::kString && value.text.empty() && f.rule != FieldRule::kText &&
+                             f.rule != FieldRule::kVarchar && f.rule != FieldRule::kMemo);
+    if (value.kind == ValueKind::kNull || empty_text) {
+        out->null = f.nullable;
+        out->bytes = Field_Blank(f);
+        // A V or Q field's empty value is one of no length.
+        if ((f.rule == FieldRule::kVarchar || f.rule == FieldRule::kVarbinary) && f.length >= 1) {
+            out->shorter = true;
+            out->bytes.back() = '\0';
+        }
+        return true;
+    }
     bool written = true;
-    if (value.kind == ValueKind::kNull) {
-        // Left blank.
-    } else if (f.rule == FieldRule::kText) {
-        written = write_text(f, value, codec, options, out, problem);
-    } else if (f.rule == FieldRule::kNumber) {
-        written = write_number(f, value, out, problem);
-    } else if (f.rule == FieldRule::kDate) {
-        written = write_date(value, out, problem);
-    } else if (f.rule == FieldRule::kLogical) {
-        written = write_logical(value, out, problem);
-    } else {
-        *problem = std::string("a field of type ") + f.type + " is not written here";
-        written = false;
+    switch (f.rule) {
+        case FieldRule::kText: written = write_text(f, value, codec, options, out, problem); break;
+        case FieldRule::kNumber: written = write_number(f, value, out, problem); break;
+        case FieldRule::kDate: written = write_date(value, out, problem); break;
+        case FieldRule::kLogical: written = write_logical(value, out, problem); break;
+        case FieldRule::kInteger: written = write_integer(f, value, out, problem); break;
+        case FieldRule::kDouble: written = write_double(value, out, problem); break;
+        case FieldRule::kCurrency: written = write_currency(f, value, out, problem); break;
+        case FieldRule::kDateTime: written = write_date_time(value, out, problem); break;
+        case FieldRule::kVarchar:
+        case FieldRule::kVarbinary: written = write_varying(f, value, codec, options, out, problem); break;
+        case FieldRule::kMemo: written = write_memo(f, value, codec, out, problem); break;
+        default:
+            *problem = std::string("a field of type ") + f.type + " is not written here";
+            written = false;
     }
     if (!written) return false;
-    out->bytes.resize(static_cast<std::size_t>(std::max(f.length, 0)), ' ');
+    if (f.rule == FieldRule::kMemo) {
+        out->bytes = Field_Blank(f);  // the pointer, once the entry has its block
+    } else if (out->bytes.size() < static_cast<std::size_t>(std::max(f.length, 0))) {
+        out->bytes.resize(static_cast<std::size_t>(f.length), Field_Blank(f).empty() ? ' ' : Field_Blank(f)[0]);
+    }
     return true;
 }
 
-bool Field_CheckDefinition(char type, int length, int decimals, std::string* problem) {
+const char* Format_Name(TableFormat format) {
+    switch (format) {
+        case TableFormat::kDbase3: return "dBASE III";
+        case TableFormat::kDbase4: return "dBASE IV";
+        case TableFormat::kFoxPro: return "FoxPro";
+        case TableFormat::kVisualFoxPro: return "Visual FoxPro";
+        case TableFormat::kDbase7: return "dBASE 7";
+    }
+    return "";
+}
+
+bool Field_CheckDefinition(char type, int* length, int decimals, TableFormat format, std::string* problem) {
     problem->clear();
+    const bool vfp = format == TableFormat::kVisualFoxPro;
+    // Types only Visual FoxPro has are refused elsewhere with its name.
+    if (std::string_view("IBYTVQG").find(type) != std::string_view::npos && !vfp) {
+        *problem = std::string("type ") + type + ": Visual FoxPro has it, " + Format_Name(format) + " does not (--format vfp)";
+        return false;
+    }
+    // The types with one length take it when none is given.
+    int one = 0;
+    switch (type) {
+        case 'D': case 'T': case 'B': case 'Y': one = 8; break;
+        case 'L': one = 1; break;
+        case 'I': one = 4; break;
+        case 'M': case 'G': one = vfp ? 4 : 10; break;
+    }
+    if (*length == 0 && one) *length = one;
     switch (type) {
         case 'C':
-            if (length < 1 || length > 254) *problem = "a C field is 1 to 254 characters long";
+        case 'V':
+        case 'Q':
+            if (*length < 1 || *length > 254) *problem = std::string("a ") + type + " field is 1 to 254 characters long";
             break;
         case 'N':
         case 'F':
-            if (length < 1 || length > 20)
+            if (*length < 1 || *length > 20)
                 *problem = std::string("an ") + type + " field is 1 to 20 characters long";
-            else if (decimals > 0 && decimals > length - 2)
-                *problem = std::string(1, type) + "(" + std::to_string(length) + "," + std::to_string(decimals) +
+            else if (decimals > 0 && decimals > *length - 2)
+                *problem = std::string(1, type) + "(" + std::to_string(*length) + "," + std::to_string(decimals) +
                            ") leaves no room for a digit and the point before the decimals";
             break;
         case 'D':
-            if (length != 8) *problem = "a D field is 8 characters long (YYYYMMDD)";
+            if (*length != 8) *problem = "a D field is 8 characters long (YYYYMMDD)";
             break;
         case 'L':
-            if (length != 1) *problem = "an L field is 1 character long";
+            if (*length != 1) *problem = "an L field is 1 character long";
+            break;
+        default:
+            if (one && *length != one)
+                *problem = std::string(type == 'I' || type == 'M' ? "an " : "a ") + type + " field is " +
+                           std::to_string(one) + " bytes long in " + Format_Name(format);
             break;
     }
-    if (problem->empty() && type != 'N' && type != 'F' && decimals != 0)
-        *problem = std::string("a ") + type + " field has no decimals";
+    const bool decimals_allowed = type == 'N' || type == 'F' || type == 'B' || (type == 'Y' && decimals == 4);
+    if (problem->empty() && !decimals_allowed && decimals != 0)
+        *problem = type == 'Y' ? "a Y field has 4 decimals, ten-thousandths"
+                               : std::string(type == 'I' || type == 'L' || type == 'M' ? "an " : "a ") + type +
+                                     " field has no decimals";
+    if (problem->empty() && type == 'B' && decimals > 18) *problem = "a B field shows at most 18 decimals";
     return problem->empty();
 }
 

@@ -36,6 +36,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "tables/codepage.h"
 
@@ -169,7 +170,12 @@ inline NumberForm Number_Read(std::string_view digits, int64_t* integer, double*
     if (!Number_IsText(digits, &whole)) return NumberForm::kNotANumber;
     const char* end = digits.data() + digits.size();
     const char* begin = digits.data() + (digits[0] == '+');
-    if (whole && std::from_chars(begin, end, *integer).ptr == end) return NumberForm::kInteger;
+    // A whole number past 64 bits is out of range: from_chars then leaves
+    // *INTEGER as it was, and the number is read as a double.
+    if (whole) {
+        const auto [at, error] = std::from_chars(begin, end, *integer);
+        if (error == std::errc() && at == end) return NumberForm::kInteger;
+    }
     std::from_chars(begin, end, *real);
     return digits.find_first_of("eE") == std::string_view::npos && !whole ? NumberForm::kDecimal : NumberForm::kDouble;
 }
@@ -257,6 +263,12 @@ DateTimeForm DateTime_Read(const uint8_t* bytes, int64_t* milliseconds);
 // dBASE 7's @ (see above).  Zeros no value.
 DateTimeForm Dbase7Timestamp_Read(const uint8_t* bytes, int64_t* milliseconds);
 
+enum class MemoPointerForm : uint8_t { kNone, kBlock, kNotABlockNumber };
+
+// A memo field's pointer: 4 bytes little-endian in a field of 4 (Visual
+// FoxPro), else digits among blanks and NULs; block 0 is no entry.
+MemoPointerForm MemoPointer_Read(const uint8_t* bytes, int32_t length, uint64_t* block);
+
 // --- Reading a field whole ---------------------------------------------------
 
 // What reading a field needs beyond its own bytes.
@@ -278,8 +290,14 @@ ValueProblem Field_Read(const TableField& f, const uint8_t* record, const FieldC
 
 // A value made into a field's bytes.
 struct FieldBytes {
-    std::string bytes;    // the field's LENGTH bytes
-    bool cut = false;     // text cut to the field (with truncate)
+    std::string bytes;      // the field's LENGTH bytes; a memo field's pointer is put
+                            // there once its entry has a block (Field_MemoPointer)
+    bool cut = false;       // text cut to the field (with truncate)
+    bool null = false;      // a nullable field given no value: its null bit is set
+    bool shorter = false;   // a V or Q value shorter than its field: its length bit is set
+    bool memo = false;      // the value is MEMO_BYTES, an entry of the memo file
+    std::string memo_bytes;
+    uint32_t memo_type = 1;  // FoxPro's kind of entry: 1 text, 0 picture or binary, 2 object
 };
 
 struct WriteOptions {
@@ -288,22 +306,40 @@ struct WriteOptions {
 
 // VALUE (a typed value, or text as CSV gives every value) checked against
 // field F and made into its bytes in CODEC's code page: text padded with
-// blanks, numbers right-aligned.  kNull, and empty text, leave the field
-// blank.  False, with *PROBLEM in plain words naming the value, when the
+// blanks, numbers right-aligned, binary numbers as their format stores them;
+// a memo value made into the entry the memo file will hold.  kNull, and
+// empty text, leave the field without a value (blank, or null where it may
+// be null).  False, with *PROBLEM in plain words naming the value, when the
 // value does not fit.
 bool Field_Write(const TableField& f, const Value& value, const TextCodec& codec, const WriteOptions& options,
                  FieldBytes* out, std::string* problem);
 
-// Whether a table of FORMAT can be given a field of TYPE, LENGTH and
-// DECIMALS; false with *PROBLEM ("a C field is 1 to 254 characters long").
-bool Field_CheckDefinition(char type, int length, int decimals, std::string* problem);
+// The bytes of a memo field that points at BLOCK (0: no entry): ten digits
+// right-aligned after blanks, or, in a field of 4 (Visual FoxPro), the
+// block number little-endian.
+std::string Field_MemoPointer(const TableField& f, uint64_t block);
+
+// The bytes of field F holding no value: blanks where the value is text,
+// zeros where it is binary.
+std::string Field_Blank(const TableField& f);
+
+// Whether a field of TYPE, LENGTH and DECIMALS can be defined in a table
+// of FORMAT; false with *PROBLEM ("a C field is 1 to 254 characters long",
+// "type Y: Visual FoxPro has it, dBASE III does not (--format vfp)").
+// *LENGTH of 0 is taken as the type's one length where it has one.
+bool Field_CheckDefinition(char type, int* length, int decimals, TableFormat format, std::string* problem);
+
+// "dBASE III", "Visual FoxPro": a format as messages name it.
+const char* Format_Name(TableFormat format);
 
 // UTF-8 text in CODEC's code page, or false with *PROBLEM naming what
 // cannot be written: bytes that are not UTF-8 ("not UTF-8 text (byte
 // 0xFF)"), a control character, which readers take for the end of a value
-// ("a control character (U+0009)"), or a character the code page lacks
-// ("'«' (U+00AB) has no place in code page 866").
-bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* stored, std::string* problem);
+// ("a control character (U+0009)"; with LINES, tabs and line breaks are
+// text, as in a memo), or a character the code page lacks ("'«' (U+00AB)
+// has no place in code page 866").
+bool Text_Encode(const TextCodec& codec, std::string_view utf8, std::string* stored, std::string* problem,
+                 bool lines = false);
 
 // A value as a message quotes it: long ones shortened.
 std::string Text_Quoted(std::string_view utf8);

@@ -34,23 +34,32 @@ void MemoFile::close() {
     window_.clear();
 }
 
-bool MemoFile::open(const std::string& table_path, uint8_t version) {
-    close();
+std::string Memo_Find(const std::string& table_path, bool* foxpro) {
     const std::string stem = Memo_Stem(table_path);
     // FoxPro's name first, as FoxPro tables are the ones that have both.
     for (const char* extension : {"fpt", "dbt"}) {
-        for (int letters = 0; letters < 8 && handle_ == -1; ++letters) {
+        for (int letters = 0; letters < 8; ++letters) {
             std::string path = stem + '.';
             for (int k = 0; k < 3; ++k)
                 path += static_cast<char>(letters >> k & 1 ? extension[k] - 'a' + 'A' : extension[k]);
-            handle_ = platform().file_open(path.c_str(), kModeShareRead);
-            if (handle_ != -1) path_ = path;
+            const int32_t handle = platform().file_open(path.c_str(), kModeShareRead);
+            if (handle == -1) continue;
+            platform().file_close(handle);
+            if (foxpro) *foxpro = extension[0] == 'f';
+            return path;
         }
-        if (handle_ == -1) continue;
-        format_ = extension[0] == 'f' ? MemoFormat::kFoxPro : version == 0x83 ? MemoFormat::kDbase3 : MemoFormat::kDbase4;
-        break;
     }
+    return {};
+}
+
+bool MemoFile::open(const std::string& table_path, uint8_t version) {
+    close();
+    bool foxpro = false;
+    path_ = Memo_Find(table_path, &foxpro);
+    if (path_.empty()) return false;
+    handle_ = platform().file_open(path_.c_str(), kModeShareRead);
     if (handle_ == -1) return false;
+    format_ = foxpro ? MemoFormat::kFoxPro : version == 0x83 ? MemoFormat::kDbase3 : MemoFormat::kDbase4;
     length_ = std::max<int64_t>(platform().file_length(handle_), 0);
     uint8_t header[32] = {};
     if (!Snapshot_ReadAt(handle_, length_, 0, header, sizeof header)) {

@@ -76,5 +76,8 @@ private:
 
 // Where TABLE_PATH's memo file would be: the name with its extension cut off.
 std::string Memo_Stem(const std::string& table_path);
+// TABLE_PATH's memo file as open finds it (.fpt, then .dbt, in any letter
+// case), and whether it is FoxPro's; empty when there is none.
+std::string Memo_Find(const std::string& table_path, bool* foxpro = nullptr);
 
 }  // namespace hyl

@@ -9,6 +9,7 @@
 
 #include "lowlevel/lv.h"
 #include "platform/platform.h"
+#include "tables/interrupted.h"
 
 namespace hyl {
 namespace {
@@ -83,6 +84,8 @@ bool mends(const Mending& m, const Finding& f) {
         case CheckProblem::kPartialRecord:
         case CheckProblem::kBytesAfterEnd: return m.end_file;
         case CheckProblem::kRecordLength: return m.new_record_length != m.old_record_length;
+        case CheckProblem::kEditCutShort:
+        case CheckProblem::kPackCutShort: return true;  // settled before anything else
         default: return false;
     }
 }
@@ -156,6 +159,16 @@ bool apply(const Snapshot& scan, const Mending& m) {
 std::string Repair_Describe(const RepairStep& step, bool done) {
     auto verb = [done](const char* past, const char* conditional) { return std::string(done ? past : conditional); };
     switch (step.kind) {
+        case RepairStep::Kind::kPutBack:
+            return verb("put back", "would put back") + " " + Words_Plural(step.to, "record", "records") +
+                   " as they were before an edit that was cut short, from " + step.file;
+        case RepairStep::Kind::kRemoveJournal:
+            return verb("removed", "would remove") + " " + step.file + ", left by an edit cut short before it changed the table";
+        case RepairStep::Kind::kFinishPack:
+            return verb("finished", "would finish") + " the pack cut short between its renames: " + step.file +
+                   " took the table's place";
+        case RepairStep::Kind::kRemovePackFiles:
+            return verb("removed", "would remove") + " the new files of a pack cut short before it changed the table";
         case RepairStep::Kind::kRecordLength:
             return verb("set", "would set") + " the record length from " + Words_Grouped(step.from) + " to " +
                    Words_Grouped(step.to) + ", as the records lie in the file";
@@ -180,12 +193,90 @@ std::vector<bool> Repair_Mends(const CheckReport& report) {
     const Mending m = plan(report);
     const bool changes = report.checked() && m.changes(report.file_length);
     std::vector<bool> out;
-    for (const Finding& f : report.findings) out.push_back(changes && mends(m, f));
+    for (const Finding& f : report.findings)
+        out.push_back(report.checked() && mends(m, f) &&
+                      (changes || f.problem == CheckProblem::kEditCutShort || f.problem == CheckProblem::kPackCutShort));
     return out;
 }
 
+namespace {
+
+// What an edit or a pack cut short left is settled before anything else:
+// once it is, the table is whole again, and the rest of repair works on it.
+// False, with RESULT saying why, when it cannot be.
+bool settle(const std::string& path, const RepairOptions& options, RepairResult& result) {
+    int64_t record_length = 0;
+    std::vector<JournalRecord> records;
+    const std::string journal_path = Table_JournalPath(path);
+    const JournalState journal = Journal_Read(path, &record_length, &records);
+    const std::string memo = Memo_Find(path);
+    const PackLeftover leftover = Pack_Leftover(path, memo);
+    std::vector<RepairStep> steps;
+    if (journal == JournalState::kWhole)
+        steps.push_back({RepairStep::Kind::kPutBack, 0, static_cast<int64_t>(records.size()), journal_path});
+    if (journal == JournalState::kTorn) steps.push_back({RepairStep::Kind::kRemoveJournal, 0, 0, journal_path});
+    if (leftover == PackLeftover::kBetweenRenames)
+        steps.push_back({RepairStep::Kind::kFinishPack, 0, 0, Table_PackingPath(path)});
+    if (leftover == PackLeftover::kBeforeRenames) steps.push_back({RepairStep::Kind::kRemovePackFiles});
+    if (steps.empty()) return true;
+    if (options.dry_run) {
+        for (const RepairStep& step : steps) result.actions.push_back(Repair_Describe(step, false));
+        return true;
+    }
+    auto cannot = [&](RepairRefusal refusal, std::string why) {
+        result.refusal = refusal;
+        result.why = std::move(why);
+        return false;
+    };
+    {
+        // Held as an append holds it while its records go back.
+        Snapshot held;
+        switch (held.open(path.c_str(), true)) {
+            case SnapshotStatus::kOpened: break;
+            case SnapshotStatus::kInUse: return cannot(RepairRefusal::kInUse, "in use by another program; nothing changed");
+            case SnapshotStatus::kMissing: return cannot(RepairRefusal::kMissing, "no such file");
+            default: return cannot(RepairRefusal::kUnreadable, "cannot be opened");
+        }
+        if (journal == JournalState::kWhole) {
+            if (record_length != held.record_length())
+                return cannot(RepairRefusal::kNotATable, journal_path + " is not this table's: its records are " +
+                                                             Words_Grouped(record_length) + " long, the table's " +
+                                                             Words_Grouped(held.record_length()) + "; nothing changed");
+            if (options.backup) {
+                const std::string backup = path + ".bak";
+                if (!make_backup(held, backup, &result.why, &result.refusal)) return false;
+                result.backup_path = backup;
+                result.actions.push_back("copied the table to " + backup);
+            }
+            for (const JournalRecord& r : records)
+                if (lvv_write_at(held.handle(), held.header_length() + r.record * record_length, r.bytes.data(),
+                                 static_cast<int32_t>(record_length)) != record_length)
+                    return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
+            if (!platform().file_sync(held.handle()))
+                return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
+        }
+    }
+    if (journal != JournalState::kNone) {
+        const int32_t handle = platform().file_open(journal_path.c_str(), kModeUpdate);
+        const bool emptied = handle != -1 && platform().file_set_length(handle, 0) && platform().file_sync(handle);
+        if (handle != -1) platform().file_close(handle);
+        if (!emptied || !platform().file_remove(journal_path.c_str()))
+            return cannot(RepairRefusal::kWriteFailed, "cannot remove " + journal_path);
+    }
+    if (leftover != PackLeftover::kNone && !Pack_Settle(path, memo, leftover))
+        return cannot(RepairRefusal::kWriteFailed, leftover == PackLeftover::kBetweenRenames
+                                                       ? "cannot rename " + Table_PackingPath(path) + " over the table"
+                                                       : "cannot remove the new files of the pack");
+    for (const RepairStep& step : steps) result.actions.push_back(Repair_Describe(step, true));
+    return true;
+}
+
+}  // namespace
+
 RepairResult Repair_Table(const char* path, const RepairOptions& options, const ProgressFn& progress) {
     RepairResult result;
+    if (!settle(path ? path : "", options, result)) return result;
+    const bool settled = !result.actions.empty() && !options.dry_run;
     // Memo files are read for the check, never written: what repair mends
     // lies in the table alone.
     TableReader table;
@@ -217,8 +308,10 @@ RepairResult Repair_Table(const char* path, const RepairOptions& options, const 
     }
     const Mending m = plan(result.before);
     if (!m.changes(scan.file_length())) {
-        result.after = result.before;
-        result.outcome = result.before.sound() ? RepairOutcome::kSound : RepairOutcome::kDamageRemains;
+        result.after = options.dry_run ? left_after(result.before, m) : result.before;
+        result.outcome = result.after.sound() ? (settled || (options.dry_run && !result.actions.empty()) ? RepairOutcome::kMended
+                                                                                                        : RepairOutcome::kSound)
+                                              : RepairOutcome::kDamageRemains;
         return result;
     }
     if (options.dry_run) {
@@ -229,7 +322,7 @@ RepairResult Repair_Table(const char* path, const RepairOptions& options, const 
         result.outcome = result.after.sound() ? RepairOutcome::kMended : RepairOutcome::kDamageRemains;
         return result;
     }
-    if (options.backup) {
+    if (options.backup && result.backup_path.empty()) {
         const std::string backup = std::string(path) + ".bak";
         if (!make_backup(scan, backup, &result.why, &result.refusal)) return result;
         result.backup_path = backup;

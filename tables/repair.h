@@ -1,5 +1,9 @@
 // Mending a damaged table in place, only where no guessing is needed.
 //
+// What an edit or a pack cut short left beside the table is settled first
+// (tables/interrupted.h): a whole journal puts the records back as they
+// were, a pack between its renames is finished, leftovers are removed.
+//
 // Repair touches nothing but the header's record count (bytes 4-7), its
 // record length (bytes 10-11) where the file proves it wrong (the records
 // lie by the fields, tables/layout.h), and the end of the file, never a
@@ -53,9 +57,21 @@ enum class RepairRefusal {
 // One change repair makes, to be said in the past (done) or the conditional
 // (a dry run).
 struct RepairStep {
-    enum class Kind { kRecordLength, kLowerCount, kCountBeyond, kCutPartial, kCutAfterMarker, kEndMarker };
+    enum class Kind {
+        kPutBack,          // the records an edit cut short was changing, back from its journal
+        kRemoveJournal,    // a journal torn before the table changed
+        kFinishPack,       // the packed table renamed into place
+        kRemovePackFiles,  // a pack's new files, left before it changed the table
+        kRecordLength,
+        kLowerCount,
+        kCountBeyond,
+        kCutPartial,
+        kCutAfterMarker,
+        kEndMarker,
+    };
     Kind kind;
-    int64_t from = 0, to = 0;  // a length or a count before and after; a number of bytes cut
+    int64_t from = 0, to = 0;  // a length or a count before and after; a number of bytes cut or records put back
+    std::string file = {};     // the journal or the pack's new table
 };
 std::string Repair_Describe(const RepairStep& step, bool done);
 

@@ -52,9 +52,9 @@ bool TableReader::has_memo_fields() const {
 ReaderStatus TableReader::open(const std::string& path, const ReaderOptions& options) {
     fields_.clear();
     memo_.close();
-    path_ = path;
     layout_ = {};
     context_ = {};
+    path_ = path;
     error_.clear();
     auto refuse = [&](ReaderStatus status, std::string why) {
         scan_.close();

@@ -117,13 +117,19 @@ public:
 
     // Field FIELD of the record at RECORD (its deletion flag first).
     ValueProblem decode(const uint8_t* record, int32_t field, Value& out) const;
+    // The bytes of the memo entry at BLOCK, as the memo file holds them (for
+    // pack, which copies them).
+    MemoEntry read_memo(uint64_t block, std::string& out) const {
+        return memo_.is_open() ? memo_.read(block, out) : MemoEntry::kUnreadable;
+    }
+    // The path it was opened by.
+    const std::string& path() const { return path_; }
 
     // The field named NAME (as fields() names it, _NullFlags never), or -1.
     int32_t find_field(std::string_view name) const;
 
 private:
     friend class TableCursor;
-    std::string path_;
     Snapshot scan_;
     TableLayout layout_;
     std::vector<TableField> fields_;
@@ -132,6 +138,7 @@ private:
     mutable MemoFile memo_;
     mutable std::string memo_bytes_;
     FieldContext context_;  // what every field's reading shares
+    std::string path_;
     std::string error_;
 };
 

@@ -238,6 +238,8 @@ TEST(Types, EachTypeReadAsItsValue) {
         {{"NI", 'N', 6}, "   -42", "int -42"},
         {{"ND", 'N', 8, 2}, " 1250.50", "decimal 1250.50"},
         {{"NBIG", 'N', 20}, " 9007199254740993", "int 9007199254740993"},
+        // One past the largest 64-bit integer: a double, not the value before it.
+        {{"NPAST", 'N', 20}, " 9223372036854775808", "double 9223372036854775808.000000"},
         {{"NSTAR", 'N', 4}, "****", "null"},
         {{"NBAD", 'N', 4}, "12a ", "text 12a", ValueProblem::kNotANumber},
         {{"F", 'F', 8, 3}, "   3.500", "decimal 3.500"},

@@ -29,6 +29,29 @@ std::string shape(const hyl::CheckReport& r) {
 
 int status_of(const hyl::CheckReport& r) { return !r.checked() ? kExitUsage : r.sound() ? 0 : kExitDamage; }
 
+// What repair would do about the findings, for the summary line: "" when
+// nothing, else "; hyl repair settles the edit cut short and mends the end
+// of the records".
+std::string repair_would(const hyl::CheckReport& r) {
+    const std::vector<bool> mends = hyl::Repair_Mends(r);
+    bool edit = false, pack = false, end = false;
+    for (std::size_t i = 0; i < r.findings.size(); ++i) {
+        if (!mends[i]) continue;
+        const hyl::CheckProblem p = r.findings[i].problem;
+        edit = edit || p == hyl::CheckProblem::kEditCutShort;
+        pack = pack || p == hyl::CheckProblem::kPackCutShort;
+        end = end || (p != hyl::CheckProblem::kEditCutShort && p != hyl::CheckProblem::kPackCutShort);
+    }
+    std::vector<std::string> deeds;
+    if (edit || pack)
+        deeds.push_back(std::string("settles the ") + (edit && pack ? "edit and the pack" : edit ? "edit" : "pack") + " cut short");
+    if (end) deeds.push_back("mends the end of the records");
+    std::string said;
+    for (std::size_t i = 0; i < deeds.size(); ++i)
+        said += (i == 0 ? "; hyl repair " : i + 1 == deeds.size() ? " and " : ", ") + deeds[i];
+    return said;
+}
+
 void print_report(const std::string& table, const hyl::CheckReport& r) {
     if (!r.checked()) {
         std::fprintf(stderr, "hyl: %s: %s\n", table.c_str(), r.why.c_str());
@@ -39,11 +62,9 @@ void print_report(const std::string& table, const hyl::CheckReport& r) {
         std::printf("%s: sound (%s)\n", table.c_str(), shape(r).c_str());
         return;
     }
-    const std::vector<bool> mends = hyl::Repair_Mends(r);
-    const bool any_mendable = std::find(mends.begin(), mends.end(), true) != mends.end();
     std::printf("%s: %s (%s)%s\n", table.c_str(),
                 hyl::Words_Plural(static_cast<int64_t>(r.findings.size()), "problem", "problems").c_str(),
-                shape(r).c_str(), any_mendable ? "; hyl repair mends the end of the records" : "");
+                shape(r).c_str(), repair_would(r).c_str());
 }
 
 nlohmann::ordered_json json_of(const std::string& table, const hyl::CheckReport& r, const std::vector<std::string>& names) {
@@ -189,10 +210,14 @@ void add_check_commands(CLI::App& app) {
     auto repair = std::make_shared<RepairOptions>();
     cmd = app.add_subcommand("repair", "Mend a damaged table where no guessing is needed");
     cmd->footer(
-        "Copies TABLE to TABLE.bak first, then changes only the header's record count and the end\n"
-        "of the file: counts the complete records an interrupted append left after the counted ones,\n"
-        "lowers the count of a file that holds fewer, cuts off an incomplete record and ends the file\n"
-        "with one 0x1A.  A table another program holds for writing is refused.\n"
+        "First settles what an edit or a pack cut short left beside TABLE: puts back the records\n"
+        "TABLE.undo holds as they were before the edit (a torn TABLE.undo, left before the table\n"
+        "changed, is removed), finishes a pack cut short between its renames, removes the new files\n"
+        "of a pack cut short before them.  Then it changes only the header's record count (and a\n"
+        "record length the file proves wrong) and the end of the file: counts the complete records an\n"
+        "interrupted append left after the counted ones, lowers the count of a file that holds fewer,\n"
+        "cuts off an incomplete record and ends the file with one 0x1A.  Before it changes the\n"
+        "table's bytes it copies it to TABLE.bak.  A table another program holds for writing is refused.\n"
         "Exit status: 0 sound afterwards, 1 damage left that repair does not mend, 2 cannot work.");
     cmd->add_option("TABLE", repair->table, "the table file")->required();
     cmd->add_flag("--dry-run", repair->dry_run, "say what would be done; change nothing, make no backup");

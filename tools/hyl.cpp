@@ -2,8 +2,12 @@
 //
 //   hyl info TABLE                   record count, field count, each field
 //   hyl dump TABLE [--csv] [--date FIELD]
-//   hyl import TABLE DATA.csv        create a table from UTF-8 CSV
+//   hyl import TABLE DATA.csv [--format dbase3|dbase4|foxpro|vfp]
+//                                    create a table from UTF-8 CSV
 //   hyl append TABLE DATA.csv        append UTF-8 CSV rows to a table
+//   hyl update TABLE DATA.csv        change records named by a RECORD column
+//   hyl delete|undelete TABLE RECORD...
+//   hyl pack TABLE [--no-backup]     remove the deleted records
 //   hyl check TABLE... [--json]      find damage in tables
 //   hyl repair TABLE [--dry-run] [--no-backup]
 //   hyl plan OBJECT EQUIPMENT FROM TO [--root DIR] [--drive LETTER]
@@ -43,18 +47,20 @@ int fail(int status, const std::string& message) {
 }  // namespace hyltool
 
 int main(int argc, char** argv) {
-    // The tool carries the library's core itself: set up its state as
-    // loading the library would, and tear it down (writing back the header
-    // of a table left open for appending) on the way out.
+    // The tool carries the library's core itself (the plan and the time
+    // conversions go through its exports): set up its state as loading the
+    // library would, and tear it down on the way out.
     hyl::frame_load();
     std::atexit(hyl::frame_unload);
 
-    CLI::App app{"hyl: dBASE III tables in code page 866, the monthly plan, date conversions", "hyl"};
+    CLI::App app{"hyl: dBASE and FoxPro tables read, written, checked and repaired; the monthly plan; date conversions",
+                 "hyl"};
     app.set_version_flag("--version", std::string("hyl ") + HYL_VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
     hyltool::add_read_commands(app);
     hyltool::add_write_commands(app);
+    hyltool::add_edit_commands(app);
     hyltool::add_check_commands(app);
     hyltool::add_plan_command(app);
     hyltool::add_time_command(app);

@@ -1,8 +1,8 @@
 // Shared pieces of the command-line tool.  Each command file adds its
-// commands to the one CLI11 application; table reading and writing go
-// through the library's exports, whole-table work (dump, check, repair)
-// through the table scanner of the core.  The library's Windows-1251 text
-// is shown in UTF-8.
+// commands to the one CLI11 application; tables are read whole through the
+// typed reader (tables/), written through the writer of tables (writing/);
+// the plan and the time conversions go through the library's exports,
+// whose Windows-1251 text is shown in UTF-8.
 #pragma once
 
 #include <filesystem>
@@ -21,10 +21,18 @@ namespace hyltool {
 constexpr int kExitUsage = 2;
 
 void add_read_commands(CLI::App& app);   // info, dump
-void add_write_commands(CLI::App& app);  // import, append
+void add_write_commands(CLI::App& app);  // import, append, update
+void add_edit_commands(CLI::App& app);   // delete, undelete, pack
 void add_check_commands(CLI::App& app);  // check, repair
 void add_plan_command(CLI::App& app);
 void add_time_command(CLI::App& app);
+
+// What the commands that write say of the tables they refuse, and their
+// --drop-index flag; a notice of the writer ("cleared the production index
+// flag ...") on standard error.
+extern const char* kWriteRefusals;
+void add_drop_index_flag(CLI::App* command, bool& drop_index);
+void say_notice(const std::string& table, const std::string& notice);
 
 // What the command that ran answers; its callback sets it.
 void set_exit_status(int status);

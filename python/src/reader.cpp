@@ -65,13 +65,19 @@ using Characters = std::array<char32_t, 256>;
 // datetime64[ns]), Python objects from the first value that does not fit.
 enum class Mode : uint8_t { kInt, kFloat, kBool, kTime, kObject };
 
+// Each value of a typed column: missing (kNone), a number as its mode
+// stores it (0), or in a float64 column a whole number kept as it read
+// (kWhole) until the column is made, so that a column that ends as objects
+// holds it as the int rows() gives.
+constexpr uint8_t kNone = 1, kWhole = 2;
+
 // A field's values in a piece as a typed column holds them: the numbers
-// (a float64 column's as the bits of its doubles) and which are missing;
+// (a float64 column's as the bits of its doubles, or whole) and their tags;
 // kObject when a value does not fit any.
 struct Typed {
     Mode mode = Mode::kObject;
     std::vector<int64_t> numbers;
-    std::vector<uint8_t> nulls;
+    std::vector<uint8_t> tags;
 };
 
 // Some fields of a range of records, decoded by the thread that read them,
@@ -139,7 +145,7 @@ bool fits(Mode mode, const Cell& v, int64_t* n) {
             *n = v.integer;
             return v.kind == ValueKind::kInteger;
         case Mode::kFloat:
-            *n = float_bits(v.kind == ValueKind::kInteger ? static_cast<double>(v.integer) : v.real);
+            *n = v.kind == ValueKind::kInteger ? v.integer : float_bits(v.real);
             return v.kind == ValueKind::kInteger || v.kind == ValueKind::kDouble || v.kind == ValueKind::kDecimal;
         case Mode::kBool:
             *n = v.boolean;
@@ -160,27 +166,29 @@ bool fits(Mode mode, const Cell& v, int64_t* n) {
     return false;
 }
 
-// Whole numbers become the bits of doubles.
-void to_floats(std::vector<int64_t>& numbers) {
-    for (int64_t& x : numbers) x = float_bits(static_cast<double>(x));
+// The whole numbers of a column of whole numbers tagged as such, for a
+// column of floats.
+void to_floats(std::vector<uint8_t>& tags) {
+    for (uint8_t& tag : tags)
+        if (tag != kNone) tag = kWhole;
 }
 
-// Adds V to a typed column of *MODE (the number and whether it is
-// missing), making whole numbers floats at the first decimal; false when
-// it does not fit.
-bool add_typed(Mode* mode, std::vector<int64_t>& numbers, std::vector<uint8_t>& nulls, const Cell& v) {
+// Adds V to a typed column of *MODE (the number and its tag), a column of
+// whole numbers becoming one of floats at the first decimal; false when V
+// does not fit.
+bool add_typed(Mode* mode, std::vector<int64_t>& numbers, std::vector<uint8_t>& tags, const Cell& v) {
     if (v.kind == ValueKind::kNull) {
-        nulls.push_back(1);
+        tags.push_back(kNone);
         numbers.push_back(0);
         return true;
     }
     if (*mode == Mode::kInt && (v.kind == ValueKind::kDouble || v.kind == ValueKind::kDecimal)) {
-        to_floats(numbers);
+        to_floats(tags);
         *mode = Mode::kFloat;
     }
     int64_t n = 0;
     if (!fits(*mode, v, &n)) return false;
-    nulls.push_back(0);
+    tags.push_back(*mode == Mode::kFloat && v.kind == ValueKind::kInteger ? kWhole : 0);
     numbers.push_back(n);
     return true;
 }
@@ -273,10 +281,10 @@ public:
             Typed& t = piece.typed[i];
             t.mode = ways_[i].mode;
             t.numbers.clear();
-            t.nulls.clear();
+            t.tags.clear();
             if (t.mode == Mode::kObject) continue;
             for (const Cell& cell : piece.cells[i])
-                if (!add_typed(&t.mode, t.numbers, t.nulls, cell)) {
+                if (!add_typed(&t.mode, t.numbers, t.tags, cell)) {
                     t.mode = Mode::kObject;
                     break;
                 }
@@ -511,12 +519,14 @@ public:
     void add(Piece& piece, std::size_t i, FieldMaker& maker) {
         const Typed& t = piece.typed[i];
         if (mode_ != Mode::kObject && t.mode != Mode::kObject) {
-            if (mode_ == Mode::kInt && t.mode == Mode::kFloat) to_floats(numbers_), mode_ = Mode::kFloat;
-            nulls_.insert(nulls_.end(), t.nulls.begin(), t.nulls.end());
+            if (mode_ == Mode::kInt && t.mode == Mode::kFloat) to_floats(nulls_), mode_ = Mode::kFloat;
+            const std::size_t from = nulls_.size();
+            nulls_.insert(nulls_.end(), t.tags.begin(), t.tags.end());
+            numbers_.insert(numbers_.end(), t.numbers.begin(), t.numbers.end());
+            // A piece of whole numbers in a column of floats: whole numbers kept so.
             if (mode_ == Mode::kFloat && t.mode == Mode::kInt)
-                for (int64_t x : t.numbers) numbers_.push_back(float_bits(static_cast<double>(x)));
-            else
-                numbers_.insert(numbers_.end(), t.numbers.begin(), t.numbers.end());
+                for (std::size_t k = from; k < nulls_.size(); ++k)
+                    if (nulls_[k] != kNone) nulls_[k] = kWhole;
             return;
         }
         for (const Cell& v : piece.cells[i]) {
@@ -538,8 +548,10 @@ public:
                 return py::make_tuple("boolean", array<bool>(flags), mask());
             }
             case Mode::kFloat: {
-                for (std::size_t i = 0; i < nulls_.size(); ++i)
-                    if (nulls_[i]) as_double(i) = std::numeric_limits<double>::quiet_NaN();
+                for (std::size_t i = 0; i < nulls_.size(); ++i) {
+                    const double d = nulls_[i] == kWhole ? static_cast<double>(numbers_[i]) : as_double(i);
+                    as_double(i) = nulls_[i] == kNone ? std::numeric_limits<double>::quiet_NaN() : d;
+                }
                 return py::make_tuple("float64", array<double>(numbers_), py::none());
             }
             case Mode::kTime:
@@ -566,11 +578,14 @@ private:
         objects_.reserve(nulls_.capacity());
         for (std::size_t i = 0; i < nulls_.size(); ++i) {
             Cell v;
-            if (!nulls_[i]) {
+            if (nulls_[i] != kNone) {
                 const int64_t x = numbers_[i];
                 switch (mode_) {
                     case Mode::kInt: v.kind = ValueKind::kInteger, v.integer = x; break;
-                    case Mode::kFloat: v.kind = ValueKind::kDouble, v.real = as_double(i); break;
+                    case Mode::kFloat:
+                        if (nulls_[i] == kWhole) v.kind = ValueKind::kInteger, v.integer = x;
+                        else v.kind = ValueKind::kDouble, v.real = as_double(i);
+                        break;
                     case Mode::kBool: v.kind = ValueKind::kBool, v.boolean = x != 0; break;
                     case Mode::kTime:
                         if (type_ == 'D') v.kind = ValueKind::kDate, v.integer = x / kNsPerDay;
@@ -598,8 +613,8 @@ private:
 
     char type_;
     Mode mode_;
-    std::vector<int64_t> numbers_;  // kInt, kBool, kTime; kFloat: the doubles' bits
-    std::vector<uint8_t> nulls_;
+    std::vector<int64_t> numbers_;  // kInt, kBool, kTime; kFloat: the doubles' bits, or the whole numbers
+    std::vector<uint8_t> nulls_;    // each value's tag (kNone, kWhole)
     std::vector<PyObject*> objects_;  // owned
 };
 

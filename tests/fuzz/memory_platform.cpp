@@ -295,6 +295,23 @@ int mem_remove(const char* path) {
     return 0;
 }
 
+// A file open elsewhere keeps its bytes under its new name.
+int mem_rename(const char* from, const char* to) {
+    if (!from || !to || !find_file(from)) {
+        fail_with(hyl::kErrorFileNotFound, ENOENT);
+        return 0;
+    }
+    if (write_fails()) return 0;
+    const std::shared_ptr<Bytes> moved = find_file(from);
+    g.files.erase(std::remove_if(g.files.begin(), g.files.end(), [&](const NamedFile& f) { return f.path == to; }),
+                  g.files.end());
+    for (NamedFile& f : g.files)
+        if (f.path == from) f.path = to;
+    return moved != nullptr;
+}
+
+int mem_folder_sync(const char*) { return !write_fails(); }
+
 void quiet_box(const char*, const char*) {}
 void quiet_line(const char*, int, int) {}
 void quiet_beep() {}
@@ -326,6 +343,8 @@ const PlatformOps& memory_ops() {
         o.last_error = mem_last_error;
         o.set_file_size = mem_set_file_size;
         o.crt_errno = mem_crt_errno;
+        o.file_rename = mem_rename;
+        o.folder_sync = mem_folder_sync;
         o.message_box = quiet_box;
         o.screen_line = quiet_line;
         o.beep = quiet_beep;

@@ -6,9 +6,10 @@ its count.
 
     cli.py HYL VERSION MANPAGE
 """
-import csv
+import csv as csvfile
 import hashlib
 import io
+import json
 import os
 import re
 import subprocess
@@ -25,7 +26,7 @@ failures = []
 BASE = "NAME:C:5,QTY:N:6:2,WHEN:D:8,OK:L:1\nкотёл,1.5,20240301,Y\n"
 
 # (what, command, CSV, extra arguments, exit status, texts expected in the output)
-# import makes new.dbf (absent before); append adds to a table made from BASE.
+# import makes new.dbf (absent before); append and update change a table made from BASE.
 CASES = [
     ("value longer than its field", "import", "NAME:C:5\nlong value here\n", [], 1,
      ["row 2, column NAME: 'long value here' has 15 characters; C(5) holds 5"]),
@@ -40,8 +41,17 @@ CASES = [
     ("1251 quote 866 lacks", "import", "NAME:C:9\n\u00abq\u00bb\n", [], 1, ["(U+00AB) has no place in code page 866"]),
     ("control character", "import", "NAME:C:9\n\"a\tb\"\n", [], 1, ["a control character (U+0009)"]),
     ("bytes that are not UTF-8", "import", b"NAME:C:9\nab\xff\n", [], 1, ["not UTF-8 text (byte 0xFF)"]),
-    ("unknown type", "import", "QTY:Q:5\n1\n", [], 1, ["row 1, column 1: unknown field type 'Q'"]),
-    ("memo type", "import", "NOTE:M:10\nx\n", [], 1, ["type M: memo values live in a memo file"]),
+    ("unknown type", "import", "QTY:X:5\n1\n", [], 1, ["row 1, column 1: unknown field type 'X'"]),
+    ("a type the format lacks", "import", "QTY:Q:5\n1\n", [], 1,
+     ["row 1, column 1: type Q: Visual FoxPro has it, dBASE III does not (--format vfp)"]),
+    ("a nullable field outside Visual FoxPro", "import", "NAME:C:5:NULL\nx\n", ["--format", "foxpro"], 1,
+     ["a nullable field: Visual FoxPro has them, FoxPro does not"]),
+    ("a name of 11 characters outside dBASE III", "import", "ABCDEFGHIJK:C:2\nx\n", ["--format", "foxpro"], 1,
+     ["'ABCDEFGHIJK' has 11 characters; a field name holds at most 10 in FoxPro"]),
+    ("256 fields in Visual FoxPro", "import", ",".join(f"F{i}:L" for i in range(256)) + "\n", ["--format", "vfp"], 1,
+     ["256 fields; a Visual FoxPro table holds at most 255"]),
+    ("bytes not in hexadecimal", "import", "RAW:Q:4\n0x0102\n0x0G\n", ["--format", "vfp"], 1,
+     ["row 3, column RAW: '0x0G' is not bytes in hexadecimal (0x0102FF)"]),
     ("name of 14 characters", "import", "QUANTITYPERBOX:N:5\n1\n", [], 1,
      ["'QUANTITYPERBOX' has 14 characters; a field name holds at most 11"]),
     ("empty name", "import", ":C:5\nx\n", [], 1, ["row 1, column 1: the field name is empty"]),
@@ -67,6 +77,11 @@ CASES = [
     ("append: no such field", "append", "NAME,COLOUR\nx,red\n", [], 1, ["column 2: ", "has no field 'COLOUR'"]),
     ("append: a field named twice", "append", "name,NAME\nx,y\n", [], 1, ["field 'NAME' is named twice"]),
     ("append: names in any case and order", "append", "ok,qty,name\nn,-2.25,насос\n", [], 0, ["1 records appended"]),
+    ("update: values checked as append's", "update", "RECORD,QTY\n0,abc\n", [], 1,
+     ["row 2, column QTY: 'abc' is not a number", "is unchanged"]),
+    ("update: a record past the end", "update", "RECORD,QTY\n0,1\n1,2\n", [], 1,
+     ["row 3, column RECORD: record 1 is not in the table (it has 1 record)"]),
+    ("update: no RECORD column", "update", "QTY\n1\n", [], 1, ["no RECORD column"]),
 ]
 
 
@@ -82,7 +97,7 @@ def case(what, command, csv, extra, want_exit, want_err):
     for name in ("new.dbf", "base.dbf"):
         if os.path.exists(os.path.join(work, name)):
             os.remove(os.path.join(work, name))
-    if command == "append":
+    if command != "import":
         with open(os.path.join(work, "base.csv"), "w") as f:
             f.write(BASE)
         run("import", "base.dbf", "base.csv", check=True)
@@ -122,7 +137,7 @@ for c in CASES:
 with open(os.path.join(work, "three.csv"), "w") as f:
     f.write("NAME:C:5\na\nb\nc\n")
 run("import", "three.dbf", "three.csv", check=True)
-made = open(os.path.join(work, "three.dbf"), "rb").read()
+made = open(os.path.join(work, "three.dbf"), "rb").read().removesuffix(b"\x1a")  # the records, without the end marker
 for what, damaged, warning in [
     ("the end marker", made + b"\x1a", None),
     ("an uncounted record", made[:4] + b"\x02" + made[5:], "6 bytes after the 2 records the header counts"),
@@ -156,6 +171,8 @@ ENCODINGS = [
     ("its values typed", ["dump", "u.dbf", "--json"], 0, '{"JMÉNO":"Hněvošický háj","POČET":3}\n'),
     ("1250 table, its language byte", ["import", "w.dbf", "cz.csv", "--encoding", "windows-1250"], 0, ""),
     ("read by its language byte", ["info", "w.dbf"], 0, "code page: code page 1250 (language byte 0xC8)"),
+    ("a code page no language byte names, in a .cpg", ["import", "i.dbf", "cz.csv", "--encoding", "ISO-8859-2"], 0, ""),
+    ("read back in it", ["dump", "i.dbf", "--json"], 0, '{"JMÉNO":"Hněvošický háj","POČET":3}\n'),
     ("a value 1251 cannot hold", ["import", "r.dbf", "cz.csv", "--encoding", "1251"], 1,
      "column 2: field name 'POČET': 'Č' (U+010C) has no place in code page 1251"),
     ("read in a code page given", ["dump", "w.dbf", "--csv", "--encoding", "1252"], 0, "POÈET\nHnìvošický"),
@@ -170,6 +187,88 @@ for what, args, want_exit, want in ENCODINGS:
     said = got.stdout.decode(errors="replace") + got.stderr.decode(errors="replace")
     if got.returncode != want_exit or want not in said:
         failures.append(f"{what}: hyl {' '.join(args)}: exit {got.returncode}, expected {want_exit} and {want!r}:\n{said}")
+
+# Every format written with memo values (and in Visual FoxPro every type of
+# its own and a null), then changed, deleted from and packed: after each
+# step dump --json reads back what a model of the table holds, and check
+# finds it sound.  (format, header row, each record's values as CSV, as dump --json reads them)
+MEMO = ("NAME:C:10,NOTE:M", ['котёл,"две\nстроки"', "насос,", "вентиль,третий"],
+        [{"NAME": "котёл", "NOTE": "две\nстроки"}, {"NAME": "насос", "NOTE": None}, {"NAME": "вентиль", "NOTE": "третий"}])
+VFP_MORE = (",ID:I,PRICE:Y,STAMP:T,RATE:B:8:2,TAG:V:8,RAW:Q:4,PIC:G,QTY:N:8:2:NULL",
+            [",-5,12.3456,2024-03-01T12:30:45.123,1.25,abc,0x0102FF,0xDEADBEEF,", ",7,0.5,2024-03-02,0,,,,1.5",
+             ",,-1,2024-03-03 08:00,-2.5,abcdefgh,0x01020304,,"],
+            [{"ID": -5, "PRICE": 12.3456, "STAMP": "2024-03-01T12:30:45.123", "RATE": 1.25, "TAG": "abc",
+              "RAW": {"bytes": 3}, "PIC": {"bytes": 4}, "QTY": None},
+             {"ID": 7, "PRICE": 0.5, "STAMP": "2024-03-02T00:00:00", "RATE": 0, "TAG": "", "RAW": {"bytes": 0},
+              "PIC": None, "QTY": 1.5},
+             {"ID": 0, "PRICE": -1, "STAMP": "2024-03-03T08:00:00", "RATE": -2.5, "TAG": "abcdefgh",
+              "RAW": {"bytes": 4}, "PIC": None, "QTY": None}])
+VFP_BLANK = {"ID": 0, "PRICE": 0, "STAMP": None, "RATE": 0, "TAG": "", "RAW": {"bytes": 0}, "PIC": None, "QTY": None}
+# (command and arguments after the table, CSV given as DATA, what it does to
+# the model's records given the values of a new record's empty fields)
+EDITS = [
+    (["update"], "RECORD,NOTE,name\n1,новая запись,НАСОС\n0,,котёл\n",
+     lambda rows, blank: rows[1].update(NOTE="новая запись", NAME="НАСОС") or rows[0].update(NOTE=None)),
+    (["append"], 'NOTE,NAME\n"ещё\nодна",кран\n', lambda rows, blank: rows.append(dict(blank, NAME="кран", NOTE="ещё\nодна"))),
+    (["delete", "0", "2-3"], None, lambda rows, blank: [rows[k].update(_deleted=True) for k in (0, 2, 3)]),
+    (["undelete", "3"], None, lambda rows, blank: rows[3].pop("_deleted")),
+    (["pack"], None, lambda rows, blank: rows.__setitem__(slice(None), [r for r in rows if "_deleted" not in r])),
+]
+for format in ("dbase3", "dbase4", "foxpro", "vfp"):
+    header, lines, rows, blank = MEMO[0], list(MEMO[1]), [dict(r) for r in MEMO[2]], {}
+    if format == "vfp":
+        header += VFP_MORE[0]
+        lines = [a + b for a, b in zip(lines, VFP_MORE[1])]
+        rows = [dict(a, **b) for a, b in zip(rows, VFP_MORE[2])]
+        blank = VFP_BLANK
+    table = f"{format}.dbf"
+    with open(os.path.join(work, "made.csv"), "w") as f:
+        f.write(header + "\n" + "\n".join(lines) + "\n")
+    steps = [(["import"], None, None, ["made.csv", "--format", format])] + [(c[:1], d, m, c[1:]) for c, d, m in EDITS]
+    for command, data, model, rest in steps:
+        if data:
+            with open(os.path.join(work, "edit.csv"), "w") as f:
+                f.write(data)
+        got = run(command[0], table, *(["edit.csv"] if data else []), *rest)
+        if model:
+            model(rows, blank)
+        dump = run("dump", table, "--json").stdout.decode()
+        read = [json.loads(line) for line in dump.splitlines()]
+        check = run("check", table).stdout.decode()
+        if got.returncode != 0 or read != rows or "sound" not in check:
+            failures.append(f"{format}: {command[0]}: exit {got.returncode} {got.stderr.decode()!r}; "
+                            f"dump {read} expected {rows}; {check}")
+    said = got.stdout.decode()
+    if "2 records kept, 2 removed" not in said or "memo file" not in said or ".bak" not in said:
+        failures.append(f"{format}: pack said {said!r}")
+    if format == "dbase3":
+        csv = run("dump", table, "--csv").stdout.decode()
+        if csv != "NAME,NOTE\nНАСОС,новая запись\nкран,\"ещё\nодна\"\n":
+            failures.append(f"dump --csv of what import and append wrote: {csv!r}")
+
+# A production index (the header's flag) is refused by every command that
+# writes, the table left as it was, until --drop-index clears the flag and
+# says so.
+with open(os.path.join(work, "edit.csv"), "w") as f:
+    f.write("RECORD,NAME\n0,x\n")
+for args in (["append", "edit.csv"], ["update", "edit.csv"], ["delete", "0"], ["undelete", "0"], ["pack", "--no-backup"]):
+    if args[0] == "append":
+        with open(os.path.join(work, "edit.csv"), "w") as f:
+            f.write("NAME\nx\n")
+    path = os.path.join(work, "dbase4.dbf")
+    with open(path, "r+b") as f:
+        f.seek(28)
+        f.write(b"\x01")
+    before = open(path, "rb").read()
+    refused = run(args[0], path, *args[1:])
+    if refused.returncode != 1 or b"dbase4.mdx" not in refused.stderr or open(path, "rb").read() != before:
+        failures.append(f"{args[0]} of an indexed table: exit {refused.returncode}, {refused.stderr!r}")
+    dropped = run(args[0], path, *args[1:], "--drop-index")
+    if dropped.returncode != 0 or b"cleared the production index flag" not in dropped.stderr:
+        failures.append(f"{args[0]} --drop-index: exit {dropped.returncode}, {dropped.stderr!r}")
+    if args[0] == "append":
+        with open(os.path.join(work, "edit.csv"), "w") as f:
+            f.write("RECORD,NAME\n0,x\n")
 
 # A value that does not read as its type is shown once, as it is stored.
 with open(os.path.join(work, "typed.csv"), "w") as f:
@@ -209,8 +308,8 @@ for table in ("large.dbf", "memo.dbf"):
         if (one.returncode, one.stdout, one.stderr) != (many.returncode, many.stdout, many.stderr) or one.returncode:
             failures.append(f"dump {table} {' '.join(mode)}: three threads do not write what one writes "
                             f"(exit {one.returncode}, {many.returncode}; {one.stderr!r}, {many.stderr!r})")
-whole = list(csv.reader(io.StringIO(run("dump", "large.dbf", "--csv").stdout.decode())))
-picked = list(csv.reader(io.StringIO(run("dump", "large.dbf", "--csv", "--fields", "QTY,NAME").stdout.decode())))
+whole = list(csvfile.reader(io.StringIO(run("dump", "large.dbf", "--csv").stdout.decode())))
+picked = list(csvfile.reader(io.StringIO(run("dump", "large.dbf", "--csv", "--fields", "QTY,NAME").stdout.decode())))
 if picked != [[row[5], row[0]] for row in whole] or len(whole) != 12008:
     failures.append(f"dump --fields QTY,NAME: not the columns of the whole dump ({len(picked)} rows, {len(whole)})")
 got = run("dump", "large.dbf", "--fields", "QTY,COLOUR")
@@ -244,6 +343,9 @@ if peak_kb("larger.dbf") > peak_kb("large.dbf") + added // 2:
 USAGE = [
     (["--help"], 0, "stdout", "Usage:"),
     (["import", "--help"], 0, "stdout", "--truncate"),
+    (["import", "--help"], 0, "stdout", "NAME:TYPE[:LENGTH[:DECIMALS]][:NULL]"),
+    (["import", "t.dbf", "d.csv", "--format", "dbase4", "--memo-block-size", "1000"], 2, "stderr",
+     "a dBASE IV memo file has blocks of 512 bytes times 1 to 32"),
     (["plan", "--help"], 0, "stdout", "--chart"),
     (["--version"], 0, "stdout", f"hyl {version}\n"),
     ([], 2, "stderr", "Run 'hyl --help' for usage."),

@@ -1,0 +1,55 @@
+// What an edit or a pack cut short leaves beside a table, for the writers
+// that make it (writing/), for check, which names it, and for repair, which
+// settles it.
+//
+//   TABLE.undo      the journal of an edit: the records it changes, as they
+//                   were, written and flushed before any of them changes,
+//                   emptied and removed once all of them have.  A whole one
+//                   puts the records back; a torn one was cut short before
+//                   the table changed, and says nothing.
+//                     "HYLUNDO1", record length (4), count (4), then each
+//                     record's number (8) and bytes, then an FNV-1a hash
+//                     of all before it (8); numbers little-endian.
+//   TABLE.packing,  a pack's new files.  Before its renames they are
+//   MEMO.packing    leftovers beside a whole old table; after the memo
+//                   file's rename and before the table's (the new table
+//                   still there, its memo file gone) the pack must be finished.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hyl {
+
+std::string Table_JournalPath(const std::string& path);
+std::string Table_PackingPath(const std::string& path);
+
+struct JournalRecord {
+    int64_t record = 0;
+    std::string bytes;
+};
+
+// The journal's bytes for RECORDS as they are, each RECORD_LENGTH long.
+std::string Journal_Make(int64_t record_length, const std::vector<JournalRecord>& records);
+
+enum class JournalState { kNone, kTorn, kWhole };
+// The journal of the table at PATH, and with kWhole its records.
+JournalState Journal_Read(const std::string& path, int64_t* record_length, std::vector<JournalRecord>* records);
+
+enum class PackLeftover {
+    kNone,
+    kBeforeRenames,   // new files left over; the table is the old one, whole
+    kBetweenRenames,  // the memo file renamed, the table not: TABLE.packing must be
+};
+// What a pack of the table at PATH, whose memo file is MEMO_PATH (empty for
+// none), left when it was cut short.
+PackLeftover Pack_Leftover(const std::string& path, const std::string& memo_path);
+// Removes the leftovers, or renames TABLE.packing over the table; the
+// folder flushed.  False when that fails.
+bool Pack_Settle(const std::string& path, const std::string& memo_path, PackLeftover leftover);
+
+bool File_Exists(const std::string& path);
+
+}  // namespace hyl
