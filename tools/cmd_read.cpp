@@ -186,25 +186,25 @@ int run_dump(const DumpOptions& o) {
     std::vector<std::unique_ptr<hyl::TableCursor>> cursors;
     for (int t = 0; t < threads; ++t) cursors.push_back(std::make_unique<hyl::TableCursor>(table));
     std::vector<DumpSlot> slots(static_cast<std::size_t>(hyl::Split_Window(threads)));
-    std::vector<hyl::Value> values(static_cast<std::size_t>(threads));
-    std::vector<std::string> texts(static_cast<std::size_t>(threads));
-    // The records of RANGE as text, in SLOT, read by WORKER's cursor.
+    // The records of RANGE as text, in SLOT, read by WORKER's cursor.  What
+    // changes with every value lives on the thread's own stack: slots side by
+    // side would share their processor cache lines between threads.
     auto work = [&](int64_t range, int slot, int worker) {
         DumpSlot& s = slots[static_cast<std::size_t>(slot)];
-        hyl::Value& v = values[static_cast<std::size_t>(worker)];
-        std::string& value = texts[static_cast<std::size_t>(worker)];
-        std::string& out = s.out;
+        hyl::Value v;
+        std::string value, out;
+        out.swap(s.out);  // the slot's storage, kept from range to range
         out.clear();
-        s.unread_memos = 0;
+        int64_t unread_memos = 0;
         auto one = [&](const hyl::RecordBatch& batch) {
             for (int64_t k = 0; k < batch.size(); ++k) {
                 if (!o.csv && !o.json) out += "-- record " + std::to_string(batch.first() + k) + '\n';
                 for (std::size_t i = 0; i < shown.size(); ++i) {
                     const int f = shown[i];
                     const hyl::ValueProblem problem = batch.value(k, f, v);
-                    s.unread_memos += problem == hyl::ValueProblem::kMemoMissing ||
-                                      problem == hyl::ValueProblem::kMemoPastEnd ||
-                                      problem == hyl::ValueProblem::kMemoUnreadable;
+                    unread_memos += problem == hyl::ValueProblem::kMemoMissing ||
+                                    problem == hyl::ValueProblem::kMemoPastEnd ||
+                                    problem == hyl::ValueProblem::kMemoUnreadable;
                     if (o.json) {
                         out += keys[i];
                         append_json(out, v);
@@ -234,7 +234,11 @@ int run_dump(const DumpOptions& o) {
             }
             return true;
         };
-        return cursors[static_cast<std::size_t>(worker)]->for_each_batch(ranges.first_of(range), ranges.end_of(range), one);
+        const bool read = cursors[static_cast<std::size_t>(worker)]->for_each_batch(ranges.first_of(range),
+                                                                                   ranges.end_of(range), one);
+        s.out.swap(out);
+        s.unread_memos = unread_memos;
+        return read;
     };
 
     Progress progress("dump " + o.table);

@@ -86,7 +86,7 @@ struct Typed {
 // distinct text, borrowed from whatever holds the reference first handed
 // out for it (a column, or a record in the list being made), which lets
 // it go no sooner than the piece is taken.
-struct Piece {
+struct alignas(64) Piece {  // a processor cache line of its own: threads fill pieces side by side
     int64_t records = 0;
     std::vector<std::vector<Cell>> cells;  // each field's
     std::vector<uint8_t> deleted;     // each record's flag, when asked for
@@ -873,13 +873,12 @@ private:
         // Made here, on the calling thread, as the package opens every file.
         while (cursors_.size() < static_cast<std::size_t>(threads))
             cursors_.push_back(std::make_unique<hyl::TableCursor>(table_));
-        std::vector<Value> values(static_cast<std::size_t>(threads));
         std::vector<Piece> pieces(static_cast<std::size_t>(hyl::Split_Window(threads)));
         auto work = [&](int64_t range, int slot, int worker) {
             Piece& piece = pieces[static_cast<std::size_t>(slot)];
             piece.clear();
             hyl::TableCursor& cursor = *cursors_[static_cast<std::size_t>(worker)];
-            Value& v = values[static_cast<std::size_t>(worker)];
+            Value v;  // on the thread's own stack, its cache lines its own
             return cursor.for_each_batch(ranges.first_of(range), ranges.end_of(range), [&](const hyl::RecordBatch& batch) {
                 for (int64_t k = 0; k < batch.size(); ++k) {
                     const bool gone = batch.deleted(k);
