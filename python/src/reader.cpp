@@ -538,36 +538,41 @@ public:
         }
     }
 
-    // (dtype, values, mask or None), the values' storage given over.
+    // (dtype, values, mask or None): the column's own storage handed to
+    // numpy as it is, not copied.
     py::tuple take() {
-        const auto n = static_cast<py::ssize_t>(mode_ == Mode::kObject ? objects_.size() : nulls_.size());
         switch (mode_) {
-            case Mode::kInt: return py::make_tuple("Int64", array<int64_t>(numbers_), mask());
-            case Mode::kBool: {
-                std::vector<uint8_t> flags(numbers_.begin(), numbers_.end());
-                return py::make_tuple("boolean", array<bool>(flags), mask());
+            case Mode::kInt: {
+                py::array values = given<int64_t>(std::move(numbers_));
+                return py::make_tuple("Int64", values, given<bool>(std::move(nulls_)));
             }
-            case Mode::kFloat: {
+            case Mode::kBool: {
+                py::array values = given<bool>(std::vector<uint8_t>(numbers_.begin(), numbers_.end()));
+                return py::make_tuple("boolean", values, given<bool>(std::move(nulls_)));
+            }
+            case Mode::kFloat:
                 for (std::size_t i = 0; i < nulls_.size(); ++i) {
                     const double d = nulls_[i] == kWhole ? static_cast<double>(numbers_[i]) : as_double(i);
                     as_double(i) = nulls_[i] == kNone ? std::numeric_limits<double>::quiet_NaN() : d;
                 }
-                return py::make_tuple("float64", array<double>(numbers_), py::none());
-            }
+                return py::make_tuple("float64", given<double>(std::move(numbers_)), py::none());
             case Mode::kTime:
                 for (std::size_t i = 0; i < nulls_.size(); ++i)
                     if (nulls_[i]) numbers_[i] = std::numeric_limits<int64_t>::min();  // NaT
-                return py::make_tuple("datetime64[ns]", array<int64_t>(numbers_), py::none());
+                return py::make_tuple("datetime64[ns]", given<int64_t>(std::move(numbers_)), py::none());
             case Mode::kObject: break;
         }
-        py::array values(py::dtype("object"), std::vector<py::ssize_t>{n});
-        auto** slots = static_cast<PyObject**>(values.mutable_data());
-        for (py::ssize_t i = 0; i < n; ++i) {
-            PyObject* old = slots[i];
-            slots[i] = objects_[static_cast<std::size_t>(i)];
-            Py_XDECREF(old);
-        }
+        // The references go with the storage: what holds it lets them go.
+        auto owned = std::make_unique<std::vector<PyObject*>>(std::move(objects_));
         objects_.clear();
+        py::capsule base(owned.get(), [](void* p) {
+            auto* objects = static_cast<std::vector<PyObject*>*>(p);
+            for (PyObject* o : *objects) Py_XDECREF(o);
+            delete objects;
+        });
+        std::vector<PyObject*>* objects = owned.release();
+        py::array values(py::dtype("object"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(objects->size())},
+                         std::vector<py::ssize_t>{sizeof(PyObject*)}, objects->data(), base);
         return py::make_tuple("object", values, py::none());
     }
 
@@ -601,14 +606,15 @@ private:
         mode_ = Mode::kObject;
     }
 
-    py::object mask() const { return array<bool>(nulls_); }
-
+    // STORED as an array of T that owns it.
     template <typename T, typename Stored>
-    static py::array array(const std::vector<Stored>& stored) {
+    static py::array given(std::vector<Stored>&& stored) {
         static_assert(sizeof(T) == sizeof(Stored));
-        py::array_t<T> out(static_cast<py::ssize_t>(stored.size()));
-        if (!stored.empty()) std::memcpy(out.mutable_data(), stored.data(), stored.size() * sizeof(T));
-        return out;
+        auto owned = std::make_unique<std::vector<Stored>>(std::move(stored));
+        py::capsule base(owned.get(), [](void* p) { delete static_cast<std::vector<Stored>*>(p); });
+        const std::vector<Stored>* values = owned.release();
+        return py::array_t<T>(std::vector<py::ssize_t>{static_cast<py::ssize_t>(values->size())},
+                              reinterpret_cast<const T*>(values->data()), base);
     }
 
     char type_;
