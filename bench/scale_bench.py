@@ -5,8 +5,9 @@ one run or another):
 
 - hyl dump --csv of the 1,000,000-record table on every processor, against
   the same on one thread (--threads 1) and against GDAL's ogr2ogr -f CSV,
-  each a whole process writing its CSV into the same folder; and dump's
-  peak memory against the table's size;
+  each a whole process (dump's CSV to /dev/null, ogr2ogr's into a folder;
+  dump's into a file too, shown beside); and dump's peak memory against the
+  table's size;
 - to_pandas() against to_pandas(threads=1), and to_pandas(columns=) of two
   fields against the whole table: the call, each in a fresh interpreter
   (the whole processes' times are shown beside);
@@ -19,8 +20,10 @@ one run or another):
 (any Python that imports hyl, pandas and dask.distributed; the hyl tool of
 build/native, or HYL_TOOL).  LARGE.dbf (by default /tmp/large.dbf) and the
 20 tables of ARCHIVE_FOLDER (by default /tmp/hyl-archive) are made by
-bench/make_large_table.py when they are missing.  Run on demand, never by
-the tests.
+bench/make_large_table.py when they are missing.  Each turn waits (up to a
+minute) for the processors to be idle, as a program of another user on a
+shared machine takes one of them and leaves every thread to share the
+other.  Run on demand, never by the tests.
 """
 
 import glob
@@ -47,6 +50,8 @@ print(time.perf_counter() - start)
 DASK = """
 import sys, time, pandas, hyl, hyl.dask
 from distributed import Client, LocalCluster
+sys.path.insert(0, {here!r})
+from scale_bench import quiet
 
 def concat(paths):
     return pandas.concat([hyl.open(p).to_pandas() for p in paths], ignore_index=True)
@@ -57,11 +62,31 @@ if __name__ == "__main__":
             Client(cluster):
         for _ in range({rounds}):
             for what, work in (("pandas", lambda: concat(paths)), ("dask", lambda: hyl.dask.read_dbf(paths).compute())):
+                quiet()
                 start = time.perf_counter()
                 frame = work()
                 print(what, time.perf_counter() - start, len(frame), flush=True)
                 del frame
 """
+
+
+def idle(seconds=0.5):
+    """The share of the processors' time they were idle over SECONDS."""
+    def times():
+        with open("/proc/stat") as stat:
+            values = [int(v) for v in stat.readline().split()[1:]]
+        return sum(values), values[3] + values[4]
+    total, idle_before = times()
+    time.sleep(seconds)
+    total_after, idle_after = times()
+    return (idle_after - idle_before) / max(total_after - total, 1)
+
+
+def quiet():
+    """Waits, up to a minute, for the processors to be idle."""
+    deadline = time.time() + 60
+    while idle() < 0.95 and time.time() < deadline:
+        pass
 
 
 def whole(command, **kwargs):
@@ -82,6 +107,7 @@ def fastest(runs):
     extra = {}
     for _ in range(ROUNDS):
         for name, run in runs.items():
+            quiet()
             seconds, extra[name] = run()
             times[name].append(seconds)
     for name, seconds in times.items():
@@ -107,6 +133,9 @@ def main():
 
     with tempfile.TemporaryDirectory() as out:
         def dump(*threads):
+            return whole([TOOL, "dump", "--csv", large, *threads], stdout=subprocess.DEVNULL)
+
+        def dump_file(*threads):
             with open(os.path.join(out, "dump.csv"), "wb") as f:
                 return whole([TOOL, "dump", "--csv", large, *threads], stdout=f)
 
@@ -116,10 +145,15 @@ def main():
 
         best, peak = fastest({"hyl dump --csv (every processor)": dump,
                               "hyl dump --csv --threads 1": lambda: dump("--threads", "1"),
+                              "hyl dump --csv > a file (every processor)": dump_file,
+                              "hyl dump --csv --threads 1 > a file": lambda: dump_file("--threads", "1"),
                               "ogr2ogr -f CSV": ogr})
         fast = best["hyl dump --csv (every processor)"]
         ratios.append(("dump --csv / its one thread", fast / best["hyl dump --csv --threads 1"], 0.6))
         ratios.append(("dump --csv / ogr2ogr -f CSV", fast / best["ogr2ogr -f CSV"], 0.05))
+        print(f"  into a file: every processor / one thread "
+              f"{best['hyl dump --csv > a file (every processor)'] / best['hyl dump --csv --threads 1 > a file']:.3f}, "
+              f"/ ogr2ogr {best['hyl dump --csv > a file (every processor)'] / best['ogr2ogr -f CSV']:.3f}")
         table = os.path.getsize(large)
         print(f"  dump's peak memory {peak['hyl dump --csv (every processor)'] / 2**20:.0f} MiB "
               f"(one thread: {peak['hyl dump --csv --threads 1'] / 2**20:.0f} MiB) for a table of {table / 2**20:.0f} MiB")
@@ -140,8 +174,8 @@ def main():
     ratios.append(("to_pandas(columns= two fields) / to_pandas()",
                    best["to_pandas(columns=['NAME', 'QTY'])"] / best["to_pandas()"], 1 / 3))
 
-    said = subprocess.run([sys.executable, "-c", DASK.format(rounds=ROUNDS), *paths], capture_output=True, text=True,
-                          check=True).stdout.split("\n")
+    said = subprocess.run([sys.executable, "-c", DASK.format(rounds=ROUNDS, here=HERE), *paths], capture_output=True,
+                          text=True, check=True).stdout.split("\n")
     times = {"pandas": [], "dask": []}
     for line in said:
         if line:
