@@ -21,6 +21,7 @@ from typing import Any, List, Optional, Sequence, Tuple, Union
 
 try:
     import dask.dataframe as _dd
+    from dask import delayed as _delayed
     from dask.base import tokenize as _tokenize
 except ImportError as _missing:  # pragma: no cover - the message is the point
     raise ImportError("hyl.dask needs Dask's DataFrame: install python3-dask (and python3-distributed for a "
@@ -70,22 +71,24 @@ def _described(fields: List[_hyl.Field], i: int) -> str:
 
 
 class _Part:
-    """Reads one partition: the records FIRST .. END - 1 of a table, as
-    ``Table.to_pandas`` reads them, on one thread (Dask runs partitions
-    side by side)."""
+    """Reads one partition, the records FIRST .. END - 1 of the table at
+    PATH, as ``Table.to_pandas`` reads them, on one thread (Dask runs
+    partitions side by side)."""
 
     def __init__(self, columns: Optional[List[str]], encoding: Optional[str], deleted: bool,
                  path_column: Optional[str], paths: List[str]) -> None:
         self.columns, self.encoding, self.deleted = columns, encoding, deleted
         self.path_column, self.paths = path_column, paths
 
-    def __call__(self, part: Tuple[str, int, int]) -> "_pd.DataFrame":
-        path, first, end = part
+    def __call__(self, path: str, first: int, end: int) -> "_pd.DataFrame":
         with _hyl.open(path, self.encoding) as table:
             frame = _hyl._frame(table._reader.columns(self.columns, 1, self.deleted, first, end))
         if self.path_column:
             frame[self.path_column] = _pd.Categorical([path] * len(frame), categories=self.paths)
         return frame
+
+    def __dask_tokenize__(self) -> Tuple[Any, ...]:
+        return self.columns, self.encoding, self.deleted, self.path_column, self.paths
 
 
 def read_dbf(paths: Paths, records_per_partition: int = 1_000_000, columns: Optional[Sequence[str]] = None,
@@ -150,6 +153,12 @@ def read_dbf(paths: Paths, records_per_partition: int = 1_000_000, columns: Opti
                   for start in range(0, max(count, 1), records_per_partition)]
     if path_column:
         meta[path_column] = _pd.Categorical([], categories=files)
+    # A task a partition, named by what it reads and the state of the files
+    # (their sizes and times), as dask.dataframe.read_csv names its own.
+    # dask.delayed rather than dask.dataframe.from_map: Debian's
+    # dask.distributed hands from_map's arguments still wrapped to workers
+    # in the client's own process (LocalCluster(processes=False)).
+    read = _Part(chosen, encoding, deleted, path_column, files)
     token = _tokenize(stamps, records_per_partition, chosen, encoding, deleted, path_column)
-    return _dd.from_map(_Part(chosen, encoding, deleted, path_column, files), parts, meta=meta,
-                        label="read-dbf", token=token, enforce_metadata=False)
+    tasks = [_delayed(read, pure=True)(*part, dask_key_name=f"read-dbf-{token}-{i}") for i, part in enumerate(parts)]
+    return _dd.from_delayed(tasks, meta=meta, verify_meta=False, prefix="read-dbf")

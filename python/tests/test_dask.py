@@ -65,6 +65,15 @@ def test_read_dbf_gives_what_pandas_gives(archive, client, scheduler, options):
     pd.testing.assert_frame_equal(got.reset_index(drop=True), want)
 
 
+def test_workers_in_the_client_s_own_process_read_it_too(archive):
+    folder, paths = archive
+    with distributed.LocalCluster(n_workers=2, processes=False, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as local:
+        got = local.compute(hyl.dask.read_dbf(paths, records_per_partition=1000, columns=["DAY"])).result()
+    want = pd.concat([hyl.open(p).to_pandas(columns=["DAY"]) for p in paths], ignore_index=True)
+    pd.testing.assert_frame_equal(got.reset_index(drop=True), want)
+
+
 def test_each_record_can_say_its_table(archive, client):
     folder, paths = archive
     two = [paths[0], paths[2]]
