@@ -25,11 +25,15 @@ struct Mending {
     int32_t new_record_length = 0;
     bool end_file = false;   // cut the file after the last record and put one 0x1A there
     int64_t records_end = 0; // where that marker goes
+    bool marker_there = false;  // the byte there is a 0x1A already
     std::vector<RepairStep> steps;
 
+    // A file one byte longer than its records ends right only when that
+    // byte is the marker: a record torn after its first byte leaves the
+    // same length.
     bool changes(int64_t file_length) const {
         return new_count != old_count || new_record_length != old_record_length ||
-               (end_file && file_length != records_end + 1);
+               (end_file && (file_length != records_end + 1 || !marker_there));
     }
 };
 
@@ -44,6 +48,7 @@ Mending plan(const CheckReport& report) {
     m.old_count = m.new_count = e.counted;
     m.old_record_length = m.new_record_length = report.record_length;
     m.records_end = e.records_end;
+    m.marker_there = e.end_marker;
     // A file that ends inside its header has no place for records to end.
     if (has(report, CheckProblem::kShortHeader)) return m;
     // The records lie by the fields, as the file's length proves: the header
