@@ -76,6 +76,11 @@ Mending plan(const CheckReport& report) {
         m.end_file = true;
         m.steps.push_back({RepairStep::Kind::kCutAfterMarker, 0, e.after_marker});
     }
+    // What a power cut left of an append the disk never got is no record.
+    if (e.unwritten) {
+        m.end_file = true;
+        m.steps.push_back({RepairStep::Kind::kCutUnwritten, 0, e.unwritten});
+    }
     if (e.beyond) m.end_file = true;
     if (m.end_file && !e.end_marker) m.steps.push_back({RepairStep::Kind::kEndMarker});
     return m;
@@ -87,7 +92,8 @@ bool mends(const Mending& m, const Finding& f) {
         case CheckProblem::kFileShort:
         case CheckProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
         case CheckProblem::kPartialRecord:
-        case CheckProblem::kBytesAfterEnd: return m.end_file;
+        case CheckProblem::kBytesAfterEnd:
+        case CheckProblem::kUnwrittenTail: return m.end_file;
         case CheckProblem::kRecordLength: return m.new_record_length != m.old_record_length;
         case CheckProblem::kEditCutShort:
         case CheckProblem::kPackCutShort: return true;  // settled before anything else
@@ -189,6 +195,9 @@ std::string Repair_Describe(const RepairStep& step, bool done) {
             return verb("cut off", "would cut off") + " an incomplete record of " + Words_Plural(step.to, "byte", "bytes");
         case RepairStep::Kind::kCutAfterMarker:
             return verb("cut off", "would cut off") + " " + Words_Plural(step.to, "byte", "bytes") + " after the 0x1A end marker";
+        case RepairStep::Kind::kCutUnwritten:
+            return verb("cut off", "would cut off") + " " + Words_Plural(step.to, "byte", "bytes") +
+                   " of an append a power cut stopped, with a sector of zeros the disk never got";
         case RepairStep::Kind::kEndMarker: return verb("ended", "would end") + " the file with a 0x1A after the last record";
     }
     return {};
