@@ -172,7 +172,8 @@ void Checker::interrupted() {
     int64_t record_length = 0;
     std::vector<JournalRecord> records;
     switch (Journal_Read(path, &record_length, &records)) {
-        case JournalState::kNone: break;
+        case JournalState::kNone:
+        case JournalState::kEmpty: break;
         case JournalState::kTorn:
             add(CheckProblem::kEditCutShort, "edit: " + Table_JournalPath(path) +
                                                  " is left by an edit cut short before it changed the table (hyl repair removes it)");

@@ -66,6 +66,7 @@ JournalState Journal_Read(const std::string& path, int64_t* record_length, std::
     }
     platform().file_close(handle);
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (read && bytes.empty()) return JournalState::kEmpty;
     if (!read || bytes.size() < 24 || std::memcmp(p, kMagic, sizeof kMagic) != 0) return JournalState::kTorn;
     *record_length = static_cast<int64_t>(le(p + 8, 4));
     const uint64_t count = le(p + 12, 4);

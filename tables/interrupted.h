@@ -34,7 +34,9 @@ struct JournalRecord {
 // The journal's bytes for RECORDS as they are, each RECORD_LENGTH long.
 std::string Journal_Make(int64_t record_length, const std::vector<JournalRecord>& records);
 
-enum class JournalState { kNone, kTorn, kWhole };
+// kEmpty: the journal of an edit that finished, whose removal a power cut
+// took back; it says nothing.
+enum class JournalState { kNone, kEmpty, kTorn, kWhole };
 // The journal of the table at PATH, and with kWhole its records.
 JournalState Journal_Read(const std::string& path, int64_t* record_length, std::vector<JournalRecord>* records);
 

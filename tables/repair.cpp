@@ -229,6 +229,9 @@ bool settle(const std::string& path, const RepairOptions& options, RepairResult&
     if (journal == JournalState::kWhole)
         steps.push_back({RepairStep::Kind::kPutBack, 0, static_cast<int64_t>(records.size()), journal_path});
     if (journal == JournalState::kTorn) steps.push_back({RepairStep::Kind::kRemoveJournal, 0, 0, journal_path});
+    // An emptied journal is what a finished edit leaves when a power cut
+    // took back its removal: it goes without a word.
+    if (journal == JournalState::kEmpty && !options.dry_run) platform().file_remove(journal_path.c_str());
     if (leftover == PackLeftover::kBetweenRenames)
         steps.push_back({RepairStep::Kind::kFinishPack, 0, 0, Table_PackingPath(path)});
     if (leftover == PackLeftover::kBeforeRenames) steps.push_back({RepairStep::Kind::kRemovePackFiles});
@@ -270,7 +273,7 @@ bool settle(const std::string& path, const RepairOptions& options, RepairResult&
                 return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
         }
     }
-    if (journal != JournalState::kNone) {
+    if (journal == JournalState::kWhole || journal == JournalState::kTorn) {
         const int32_t handle = platform().file_open(journal_path.c_str(), kModeUpdate);
         const bool emptied = handle != -1 && platform().file_set_length(handle, 0) && platform().file_sync(handle);
         if (handle != -1) platform().file_close(handle);

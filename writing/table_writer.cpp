@@ -242,8 +242,16 @@ WriteOutcome TableWriter::open(const std::string& path, const WriterOptions& opt
         return refuse(WriteStatus::kRefused, "its header does not describe records that can be written (hyl check tells more)");
     if (scan.file_length() < scan.record_position(reader_.record_count()))
         return refuse(WriteStatus::kRefused, "the file ends before the records its header counts (hyl repair mends that)");
-    if (exists(Table_JournalPath(path)))
-        return refuse(WriteStatus::kRefused, "an edit of it was cut short: hyl repair puts its records back first");
+    {
+        int64_t journal_length = 0;
+        std::vector<JournalRecord> journal;
+        switch (Journal_Read(path, &journal_length, &journal)) {
+            case JournalState::kNone: break;
+            // A finished edit's journal whose removal a power cut took back.
+            case JournalState::kEmpty: platform().file_remove(Table_JournalPath(path).c_str()); break;
+            default: return refuse(WriteStatus::kRefused, "an edit of it was cut short: hyl repair settles it first");
+        }
+    }
     if (exists(Table_PackingPath(path)))
         return refuse(WriteStatus::kRefused, "a pack of it was cut short: hyl repair settles it first");
     if (reader_.has_memo_fields() && !reader_.memo())
