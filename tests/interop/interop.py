@@ -10,7 +10,9 @@ tool's check and repair of tables that an interrupted append left behind.  The p
 are dbfread and python3-dbf, GDAL's ogr2ogr/ogrinfo, shapelib's
 dbfcreate/dbfadd, and pgdbf.  Every table starts from values a host would
 put; each check compares what a reader gives back with those values, never
-with what another reader made of the same file.
+with what another reader made of the same file.  peer_tables.py adds the
+peers' tables of every format; writing.py the tool's tables of every format
+read by the peers, and the peers' tables changed and packed by the tool.
 """
 
 import csv
@@ -29,6 +31,7 @@ import traceback
 from decimal import Decimal
 
 import peer_tables
+import writing
 
 UPPER = "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"
 ALPHABET = UPPER + UPPER.lower()
@@ -603,7 +606,7 @@ def build_checks(lib, work):
          lambda: check_repair(lib, repaired("ogr", lambda: ogr_table(crash_dir)), FIELDS, RECORDS)),
         ("hyl repair of a crashed dbfcreate/dbfadd table: counted by dbfread and GDAL, read through the exports",
          check_shapelib_repair),
-    ] + peer_tables.checks(lib, work, run, Failure)
+    ] + peer_tables.checks(lib, work, run, Failure) + writing.checks(lib, work, run, Failure)
 
 
 def main():
