@@ -154,7 +154,10 @@ WriteOutcome TableWriter::create(const std::string& path, const NewTable& table)
         put_le(d + 12, static_cast<uint64_t>(f.offset), 4);
         d[16] = static_cast<uint8_t>(f.length);
         d[17] = static_cast<uint8_t>(f.decimals);
-        if (vfp) d[18] = static_cast<uint8_t>((f.nullable ? 0x02 : 0) | (f.hidden ? 0x05 : 0) | (f.type == 'Q' ? 0x04 : 0));
+        // Q and G hold bytes, never text in the code page: Visual FoxPro's
+        // binary flag says so, and python3-dbf reads a G without it as text.
+        const bool binary = f.type == 'Q' || f.type == 'G';
+        if (vfp) d[18] = static_cast<uint8_t>((f.nullable ? 0x02 : 0) | (f.hidden ? 0x05 : 0) | (binary ? 0x04 : 0));
     }
     bytes[32 + 32 * fields.size()] = 0x0D;
     bytes.push_back(kEndMarker);
