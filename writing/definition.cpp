@@ -107,6 +107,47 @@ bool Definition_Make(const TextCodec& codec, const std::string& name, const std:
     return Field_CheckDefinition(letter, &field->length, field->decimals, TableFormat::kDbase3, problem);
 }
 
+bool Definition_Make(const TextCodec& codec, const std::string& name, const std::string& type, const std::string& length,
+                     const std::string& decimals, TableFormat format, bool nullable, TableField* field,
+                     std::string* problem) {
+    problem->clear();
+    if (!Definition_CheckName(codec, name, problem)) return false;
+    field->name = name;
+    const char letter = type.size() == 1 ? static_cast<char>(upper(static_cast<unsigned char>(type[0]))) : '\0';
+    if (letter == '\0' || std::string_view("CNFDLMIBYTVQG").find(letter) == std::string_view::npos) {
+        *problem = "unknown field type " + Text_Quoted(type) +
+                   " (C, N, F, D, L and M; in Visual FoxPro also I, B, Y, T, V, Q and G)";
+        return false;
+    }
+    field->type = letter;
+    field->rule = Field_RuleOf(letter, format);
+    field->length = 0;
+    if (!length.empty() && !whole_number(length, &field->length)) {
+        *problem = "length " + Text_Quoted(length) + " is not a whole number";
+        return false;
+    }
+    field->decimals = 0;
+    if (!decimals.empty() && !whole_number(decimals, &field->decimals)) {
+        *problem = "decimals " + Text_Quoted(decimals) + " is not a whole number";
+        return false;
+    }
+    if (length.empty() && std::string_view("CNFVQ").find(letter) != std::string_view::npos) {
+        // A type the format lacks is named as such before its length.
+        int some = 1;
+        if (!Field_CheckDefinition(letter, &some, 0, format, problem) && problem->rfind("type ", 0) == 0) return false;
+        *problem = std::string(letter == 'N' || letter == 'F' ? "an " : "a ") + letter + " field needs its length";
+        return false;
+    }
+    if (!Field_CheckDefinition(letter, &field->length, field->decimals, format, problem)) return false;
+    field->nullable = nullable;
+    if (nullable && format != TableFormat::kVisualFoxPro) {
+        *problem = std::string("a field that may be null: Visual FoxPro has them, ") + Format_Name(format) +
+                   " does not (--format vfp)";
+        return false;
+    }
+    return true;
+}
+
 bool Definition_Parse(const TextCodec& codec, const std::string& cell, TableField* field, std::string* problem) {
     std::vector<std::string> parts(1);
     for (char c : cell) {

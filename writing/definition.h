@@ -21,6 +21,15 @@ namespace hyl {
 bool Definition_Make(const TextCodec& codec, const std::string& name, const std::string& type, const std::string& length,
                      const std::string& decimals, TableField* field, std::string* problem);
 
+// The same for a table of FORMAT, whose field may be NULLABLE (Visual
+// FoxPro): every type the format has, memo fields among them; LENGTH may be
+// empty for a type with one length (D, L, M, I, B, Y, T, G), which it then
+// takes.  A type or a null the format lacks is refused with the name of the
+// format that has it.
+bool Definition_Make(const TextCodec& codec, const std::string& name, const std::string& type, const std::string& length,
+                     const std::string& decimals, TableFormat format, bool nullable, TableField* field,
+                     std::string* problem);
+
 // A header cell NAME:TYPE:LENGTH[:DECIMALS] of import.
 bool Definition_Parse(const TextCodec& codec, const std::string& cell, TableField* field, std::string* problem);
 
