@@ -444,7 +444,9 @@ private:
                 problems.add(where, "field " + f.name, problem);
         };
         PyObject* r = row.ptr();
-        if (PyDict_Check(r) || py::hasattr(row, "keys")) {
+        // Tuples and lists first: asking them for keys() would cost an AttributeError a row.
+        const bool sequence = PyTuple_Check(r) || PyList_Check(r);
+        if (!sequence && (PyDict_Check(r) || py::hasattr(row, "keys"))) {
             const py::dict items = PyDict_Check(r) ? py::reinterpret_borrow<py::dict>(row) : py::dict(py::reinterpret_borrow<py::object>(row));
             for (auto item : items) {
                 const int32_t field = field_of(item.first, where, problems);
