@@ -505,17 +505,17 @@ std::vector<hyl::TableField> checked_definitions(const std::string& name, py::it
             return std::string();
         return py::str(part).cast<std::string>();
     };
-    for (py::handle spec : fields) {
+    for (py::handle definition : fields) {
         const auto where = static_cast<int64_t>(defs.size());
         defs.emplace_back();
         std::string problem;
-        if (!PyTuple_Check(spec.ptr()) && !PyList_Check(spec.ptr())) {
-            problems.add(where, "", repr_of(spec) + " is not (NAME, TYPE[, LENGTH[, DECIMALS[, NULLABLE]]])");
+        if (!PyTuple_Check(definition.ptr()) && !PyList_Check(definition.ptr())) {
+            problems.add(where, "", repr_of(definition) + " is not (NAME, TYPE[, LENGTH[, DECIMALS[, NULLABLE]]])");
             continue;
         }
-        const py::sequence t = py::reinterpret_borrow<py::sequence>(spec);
+        const py::sequence t = py::reinterpret_borrow<py::sequence>(definition);
         if (t.size() < 2 || t.size() > 5) {
-            problems.add(where, "", repr_of(spec) + " is not (NAME, TYPE[, LENGTH[, DECIMALS[, NULLABLE]]])");
+            problems.add(where, "", repr_of(definition) + " is not (NAME, TYPE[, LENGTH[, DECIMALS[, NULLABLE]]])");
             continue;
         }
         const std::string field = py::str(t[0]).cast<std::string>();
