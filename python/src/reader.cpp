@@ -470,7 +470,7 @@ public:
         for (std::size_t i = 0; i < shown_.size(); ++i) {
             const hyl::TableField& f = table_.fields()[static_cast<std::size_t>(shown_[i])];
             const std::string type(1, f.type > 0x20 && f.type < 0x7F ? f.type : '?');
-            out.append(py::make_tuple(keys_[i], type, f.length, f.decimals));
+            out.append(py::make_tuple(keys_[i], type, f.length, f.decimals, f.nullable));
         }
         return out;
     }
