@@ -122,8 +122,11 @@ def main():
             shutil.copy(os.path.join(work_dir, f"out.{ext}"), f"{template}.{ext}")
         with hyl.edit(template + ".dbf") as t:
             t.delete(range(0, APPENDED, 10))
+        # The copy is put on the disk before the clock starts: hyl flushes
+        # what it changes, and the disk's flush would otherwise take the
+        # copy's bytes with it, which the other side never waits for.
         copied = (f"import shutil, os\nout = os.path.join(work, 'out.dbf')\n"
-                  f"for ext in ('dbf', 'dbt'):\n    shutil.copy({template!r} + '.' + ext, out[:-3] + ext)")
+                  f"for ext in ('dbf', 'dbt'):\n    shutil.copy({template!r} + '.' + ext, out[:-3] + ext)\nos.sync()")
         picks = f"\nimport random\npicks = random.Random(7).sample(range({APPENDED}), {UPDATED})"
         run(f"python3-dbf: {UPDATED:,} scattered records changed",
             (copied + picks + "\nimport dbf\ntable = dbf.Table(out)",

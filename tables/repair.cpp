@@ -266,8 +266,8 @@ bool settle(const std::string& path, const RepairOptions& options, RepairResult&
                 result.actions.push_back("copied the table to " + backup);
             }
             for (const JournalRecord& r : records)
-                if (lvv_write_at(held.handle(), held.header_length() + r.record * record_length, r.bytes.data(),
-                                 static_cast<int32_t>(record_length)) != record_length)
+                if (lvv_write_at(held.handle(), held.header_length() + r.record * record_length + r.offset, r.bytes.data(),
+                                 static_cast<int32_t>(r.bytes.size())) != static_cast<int32_t>(r.bytes.size()))
                     return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
             if (!platform().file_sync(held.handle()))
                 return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
