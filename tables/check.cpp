@@ -75,6 +75,7 @@ public:
 
     void header();
     void interrupted();
+    int64_t first_zero_sector(int64_t from);
     void extent();
     bool values(const ProgressFn& progress, int threads);
     // False once a read of the table failed: then nothing found can be trusted.
@@ -173,7 +174,8 @@ void Checker::interrupted() {
     int64_t record_length = 0;
     std::vector<JournalRecord> records;
     switch (Journal_Read(path, &record_length, &records)) {
-        case JournalState::kNone: break;
+        case JournalState::kNone:
+        case JournalState::kEmpty: break;
         case JournalState::kTorn:
             add(CheckProblem::kEditCutShort, "edit: " + Table_JournalPath(path) +
                                                  " is left by an edit cut short before it changed the table (hyl repair removes it)");
@@ -200,6 +202,30 @@ void Checker::interrupted() {
     }
 }
 
+// Where the first whole 512-byte sector of zeros at or after FROM begins
+// that holds where a record would begin (a deletion flag no record written
+// has; zeros inside a long record's binary fields are its values); the
+// file's length when there is none.
+int64_t Checker::first_zero_sector(int64_t from) {
+    constexpr int64_t kSector = 512, kChunk = 1 << 20;
+    const int64_t size = scan_.file_length(), hl = scan_.header_length(), rl = scan_.stride();
+    auto holds_a_flag = [&](int64_t sector) { return hl + (sector - hl + rl - 1) / rl * rl < sector + kSector; };
+    std::vector<uint8_t> chunk;
+    for (int64_t at = (from + kSector - 1) / kSector * kSector; at + kSector <= size; at += kChunk) {
+        const int64_t n = std::min(kChunk, (size - at) / kSector * kSector);
+        chunk.resize(static_cast<std::size_t>(n));
+        if (!scan_.read(at, chunk.data(), n)) {
+            read_ok_ = false;
+            return size;
+        }
+        for (int64_t s = 0; s < n; s += kSector)
+            if (holds_a_flag(at + s) &&
+                std::all_of(chunk.begin() + s, chunk.begin() + s + kSector, [](uint8_t b) { return b == 0; }))
+                return at + s;
+    }
+    return size;
+}
+
 void Checker::extent() {
     RecordExtent& e = report_.extent;
     const int64_t hl = scan_.header_length(), rl = scan_.stride(), size = scan_.file_length();
@@ -221,9 +247,15 @@ void Checker::extent() {
         return;
     }
     e.present = e.counted;
+    // A whole sector of zeros after the counted records, where a record
+    // would begin, is one the disk never got: the system gave the file the
+    // room of an append, and the power went before the records were on the
+    // disk.  No record that reaches into it is taken for one.
+    const int64_t unwritten = first_zero_sector(hl + e.counted * rl);
     // Records an interrupted append left after the counted ones; the walk
     // stops at the first chunk whose deletion flag no record has.
-    const bool walked = scan_.for_each_block(e.counted, complete, [&](int64_t, int64_t count, const uint8_t* bytes) {
+    const int64_t walk_end = std::min(complete, std::max(e.counted, (unwritten - hl) / rl));
+    const bool walked = scan_.for_each_block(e.counted, walk_end, [&](int64_t, int64_t count, const uint8_t* bytes) {
         for (int64_t k = 0; k < count; ++k) {
             if (bytes[k * rl] != ' ' && bytes[k * rl] != '*') return false;
             ++e.beyond;
@@ -237,6 +269,8 @@ void Checker::extent() {
         if (byte_at(e.records_end) == kEndMarker) {
             e.end_marker = true;
             e.after_marker = rest - 1;
+        } else if (unwritten < size) {
+            e.unwritten = rest;
         } else if (rest < rl) {
             e.partial_bytes = rest;
         } else {
@@ -256,6 +290,12 @@ void Checker::extent() {
         add(CheckProblem::kBytesAfterEnd,
             "records: " + Words_Plural(e.after_marker, "byte", "bytes") + " after the 0x1A end marker", -1, -1,
             e.after_marker);
+    if (e.unwritten)
+        add(CheckProblem::kUnwrittenTail,
+            "records: " + Words_Plural(e.unwritten, "byte", "bytes") + " after record " +
+                Words_Grouped(e.counted + e.beyond - 1) +
+                " hold a sector of zeros the disk never got (left by an append a power cut stopped)",
+            -1, e.counted + e.beyond, e.unwritten);
     if (e.unknown_tail)
         add(CheckProblem::kUnknownTail,
             "records: " + Words_Plural(e.unknown_tail, "byte", "bytes") + " after record " +
@@ -438,6 +478,7 @@ const char* Check_ProblemCode(CheckProblem problem) {
         case CheckProblem::kFileShort: return "file-short";
         case CheckProblem::kBytesAfterEnd: return "bytes-after-end";
         case CheckProblem::kUnknownTail: return "unknown-tail";
+        case CheckProblem::kUnwrittenTail: return "unwritten-tail";
         case CheckProblem::kDeletionFlag: return "deletion-flag";
         case CheckProblem::kNotANumber: return "not-a-number";
         case CheckProblem::kNotADate: return "not-a-date";

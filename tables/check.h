@@ -36,6 +36,7 @@ enum class CheckProblem {
     kFileShort,           // fewer records in the file than the header counts
     kBytesAfterEnd,       // bytes after the 0x1A end marker
     kUnknownTail,         // bytes after the records that do not read as records
+    kUnwrittenTail,       // bytes after the records holding a sector of zeros the disk never got (a power cut in an append)
     // The values of the counted records.
     kDeletionFlag,  // neither blank nor '*'
     kNotANumber,    // an N or F field
@@ -80,6 +81,7 @@ struct RecordExtent {
     bool end_marker = false;    // a 0x1A right after the last record
     int64_t after_marker = 0;   // bytes after that marker
     int64_t unknown_tail = 0;   // bytes after the records that do not read as records
+    int64_t unwritten = 0;      // bytes after the records holding a whole 512-byte sector of zeros
     int64_t records_end = 0;    // where the last record (counted or beyond) ends
 };
 

@@ -469,6 +469,9 @@ bool write_currency(const TableField& f, const Value& v, FieldBytes* out, std::s
     text.erase(text.find_last_not_of(' ') + 1);
     const bool negative = !text.empty() && text[0] == '-';
     std::size_t i = negative || (!text.empty() && text[0] == '+') ? 1 : 0;
+    // Visual FoxPro's range is a 64-bit integer's: one ten-thousandth more
+    // below zero than above.
+    const uint64_t most = static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0);
     uint64_t units = 0;
     bool overflow = false;
     int fraction = -1, digits = 0;
@@ -483,19 +486,20 @@ bool write_currency(const TableField& f, const Value& v, FieldBytes* out, std::s
                               " digits after the point, it holds 4",
                    false;
         const unsigned digit = static_cast<unsigned>(text[i] - '0');
-        overflow = overflow || units > (static_cast<uint64_t>(INT64_MAX) - digit) / 10;
+        overflow = overflow || units > (most - digit) / 10;
         units = units * 10 + digit;
         ++digits;
     }
     if (digits == 0) return *problem = Text_Quoted(text) + " is not a number", false;
     for (int k = std::max(fraction, 0); k < 4; ++k) {
-        overflow = overflow || units > static_cast<uint64_t>(INT64_MAX) / 10;
+        overflow = overflow || units > most / 10;
         units *= 10;
     }
     if (overflow)
-        return *problem = Text_Quoted(text) + " does not fit " + shape(f) + ": it holds up to 922337203685477.5807", false;
-    const int64_t count = negative ? -static_cast<int64_t>(units) : static_cast<int64_t>(units);
-    put_le(out->bytes, static_cast<uint64_t>(count), 8);
+        return *problem = Text_Quoted(text) + " does not fit " + shape(f) +
+                          ": it holds -922337203685477.5808 to 922337203685477.5807",
+               false;
+    put_le(out->bytes, negative ? 0 - units : units, 8);
     return true;
 }
 

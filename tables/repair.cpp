@@ -25,11 +25,15 @@ struct Mending {
     int32_t new_record_length = 0;
     bool end_file = false;   // cut the file after the last record and put one 0x1A there
     int64_t records_end = 0; // where that marker goes
+    bool marker_there = false;  // the byte there is a 0x1A already
     std::vector<RepairStep> steps;
 
+    // A file one byte longer than its records ends right only when that
+    // byte is the marker: a record torn after its first byte leaves the
+    // same length.
     bool changes(int64_t file_length) const {
         return new_count != old_count || new_record_length != old_record_length ||
-               (end_file && file_length != records_end + 1);
+               (end_file && (file_length != records_end + 1 || !marker_there));
     }
 };
 
@@ -44,6 +48,7 @@ Mending plan(const CheckReport& report) {
     m.old_count = m.new_count = e.counted;
     m.old_record_length = m.new_record_length = report.record_length;
     m.records_end = e.records_end;
+    m.marker_there = e.end_marker;
     // A file that ends inside its header has no place for records to end.
     if (has(report, CheckProblem::kShortHeader)) return m;
     // The records lie by the fields, as the file's length proves: the header
@@ -71,6 +76,11 @@ Mending plan(const CheckReport& report) {
         m.end_file = true;
         m.steps.push_back({RepairStep::Kind::kCutAfterMarker, 0, e.after_marker});
     }
+    // What a power cut left of an append the disk never got is no record.
+    if (e.unwritten) {
+        m.end_file = true;
+        m.steps.push_back({RepairStep::Kind::kCutUnwritten, 0, e.unwritten});
+    }
     if (e.beyond) m.end_file = true;
     if (m.end_file && !e.end_marker) m.steps.push_back({RepairStep::Kind::kEndMarker});
     return m;
@@ -82,7 +92,8 @@ bool mends(const Mending& m, const Finding& f) {
         case CheckProblem::kFileShort:
         case CheckProblem::kRecordsBeyondCount: return m.new_count != m.old_count;
         case CheckProblem::kPartialRecord:
-        case CheckProblem::kBytesAfterEnd: return m.end_file;
+        case CheckProblem::kBytesAfterEnd:
+        case CheckProblem::kUnwrittenTail: return m.end_file;
         case CheckProblem::kRecordLength: return m.new_record_length != m.old_record_length;
         case CheckProblem::kEditCutShort:
         case CheckProblem::kPackCutShort: return true;  // settled before anything else
@@ -184,6 +195,9 @@ std::string Repair_Describe(const RepairStep& step, bool done) {
             return verb("cut off", "would cut off") + " an incomplete record of " + Words_Plural(step.to, "byte", "bytes");
         case RepairStep::Kind::kCutAfterMarker:
             return verb("cut off", "would cut off") + " " + Words_Plural(step.to, "byte", "bytes") + " after the 0x1A end marker";
+        case RepairStep::Kind::kCutUnwritten:
+            return verb("cut off", "would cut off") + " " + Words_Plural(step.to, "byte", "bytes") +
+                   " of an append a power cut stopped, with a sector of zeros the disk never got";
         case RepairStep::Kind::kEndMarker: return verb("ended", "would end") + " the file with a 0x1A after the last record";
     }
     return {};
@@ -215,6 +229,9 @@ bool settle(const std::string& path, const RepairOptions& options, RepairResult&
     if (journal == JournalState::kWhole)
         steps.push_back({RepairStep::Kind::kPutBack, 0, static_cast<int64_t>(records.size()), journal_path});
     if (journal == JournalState::kTorn) steps.push_back({RepairStep::Kind::kRemoveJournal, 0, 0, journal_path});
+    // An emptied journal is what a finished edit leaves when a power cut
+    // took back its removal: it goes without a word.
+    if (journal == JournalState::kEmpty && !options.dry_run) platform().file_remove(journal_path.c_str());
     if (leftover == PackLeftover::kBetweenRenames)
         steps.push_back({RepairStep::Kind::kFinishPack, 0, 0, Table_PackingPath(path)});
     if (leftover == PackLeftover::kBeforeRenames) steps.push_back({RepairStep::Kind::kRemovePackFiles});
@@ -249,14 +266,14 @@ bool settle(const std::string& path, const RepairOptions& options, RepairResult&
                 result.actions.push_back("copied the table to " + backup);
             }
             for (const JournalRecord& r : records)
-                if (lvv_write_at(held.handle(), held.header_length() + r.record * record_length, r.bytes.data(),
-                                 static_cast<int32_t>(record_length)) != record_length)
+                if (lvv_write_at(held.handle(), held.header_length() + r.record * record_length + r.offset, r.bytes.data(),
+                                 static_cast<int32_t>(r.bytes.size())) != static_cast<int32_t>(r.bytes.size()))
                     return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
             if (!platform().file_sync(held.handle()))
                 return cannot(RepairRefusal::kWriteFailed, "cannot write the table; " + journal_path + " is kept");
         }
     }
-    if (journal != JournalState::kNone) {
+    if (journal == JournalState::kWhole || journal == JournalState::kTorn) {
         const int32_t handle = platform().file_open(journal_path.c_str(), kModeUpdate);
         const bool emptied = handle != -1 && platform().file_set_length(handle, 0) && platform().file_sync(handle);
         if (handle != -1) platform().file_close(handle);

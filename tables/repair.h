@@ -12,8 +12,10 @@
 // deletion flags are blank or '*'), lowers the count of a file that holds
 // fewer records than it claims, cuts off an incomplete record and whatever
 // follows an end marker, and then ends the file with one 0x1A.  Bytes after
-// the records that do not read as records are left as they are, and so is
-// every other kind of damage: it is reported, not mended.
+// the records that do not read as records are left as they are (unless they
+// hold a whole sector of zeros: room an append was given that a power cut
+// kept from the disk, cut off too), and so is every other kind of damage:
+// it is reported, not mended.
 //
 // The table is held as an append holds it (others may read, none may
 // write) from the first read to the last write, and copied byte for byte to
@@ -67,6 +69,7 @@ struct RepairStep {
         kCountBeyond,
         kCutPartial,
         kCutAfterMarker,
+        kCutUnwritten,
         kEndMarker,
     };
     Kind kind;

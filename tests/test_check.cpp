@@ -146,6 +146,8 @@ TEST(Check, NamesEachKindOfDamage) {
         {"file shorter than its count", [](Bytes& b) { b.resize(b.size() - 30); }, {"file-short"}},
         {"bytes after the end marker", [](Bytes& b) { b.push_back(0x1A), b.push_back('x'); }, {"bytes-after-end"}},
         {"a tail that is no record", [](Bytes& b) { b.insert(b.end(), kRecordLength, 'x'); }, {"unknown-tail"}},
+        {"a tail with a sector of zeros: an append a power cut stopped", [](Bytes& b) { b.resize(b.size() + 1024, 0); },
+         {"unwritten-tail"}},
         {"values",
          [&](Bytes& b) {
              b[first] = 0;
@@ -217,6 +219,16 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
          RepairOutcome::kMended, 3, end3 + 1},
         {"bytes after the end marker", [](Bytes& b) { b.insert(b.end(), {0x1A, 'x', 'y'}); },
          RepairOutcome::kMended, 3, end3 + 1},
+        {"a record torn after its first byte: the end marker takes its place", [](Bytes& b) { b.push_back(' '); },
+         RepairOutcome::kMended, 3, end3 + 1},
+        {"a power cut in an append: a record, a sector of zeros the disk never got, more records; the first counted",
+         [](Bytes& b) {
+             for (char c : record_bytes("four")) b.push_back(static_cast<uint8_t>(c));
+             b.resize((b.size() / 512 + 2) * 512, 0);
+             for (char c : record_bytes("five")) b.push_back(static_cast<uint8_t>(c));
+             b.push_back(0x1A);
+         },
+         RepairOutcome::kMended, 4, end3 + kRecordLength + 1},
         {"records counted up to one whose flag no record has; the tail stays",
          [](Bytes& b) {
              for (char c : record_bytes("four")) b.push_back(static_cast<uint8_t>(c));
@@ -255,7 +267,7 @@ TEST(Repair, MendsOnlyWhatNeedsNoGuessing) {
                 EXPECT_NE(mends[i], left.count(Check_ProblemCode(r.before.findings[i].problem)) > 0)
                     << c.what << ": " << r.before.findings[i].message;
             const Bytes after = hyltest::read_file(path);
-            const bool changes = !dry_run && c.length != before.size();
+            const bool changes = !dry_run && after != before;
             EXPECT_EQ(hyltest::read_file(backup), changes || (!dry_run && count_of(before) != c.count) ? before : Bytes{})
                 << c.what << (dry_run ? " (dry run)" : "");
             if (dry_run) {

@@ -271,7 +271,7 @@ TEST(Writing, RefusesWhatItMustAndRepairSettlesWhatWasCutShort) {
         const int64_t at = t.scan().record_position(1);
         bytes = hyltest::read_file(path);
         const std::string old(bytes.begin() + at, bytes.begin() + at + t.scan().record_length());
-        const std::string journal = Journal_Make(t.scan().record_length(), {{1, old}});
+        const std::string journal = Journal_Make(t.scan().record_length(), {{1, 0, old}});
         hyltest::write_file(Table_JournalPath(path), std::vector<uint8_t>(journal.begin(), journal.end()));
         std::fill_n(bytes.begin() + at + 1, 4, 'X');
     }

@@ -360,7 +360,8 @@ int run_import(const WriteOptions& o) {
     if (const hyl::WriteOutcome written = writer.append(drafts); !written.ok())
         return fail(1, "cannot write the records of " + o.table + ": " + written.why);
     writer.close();
-    std::printf("%s: %zu fields, %zu records\n", o.table.c_str(), data.columns.size(), drafts.size());
+    std::printf("%s: %s, %s\n", o.table.c_str(), hyl::Words_Plural(static_cast<int64_t>(data.columns.size()), "field", "fields").c_str(),
+                hyl::Words_Plural(static_cast<int64_t>(drafts.size()), "record", "records").c_str());
     report_cut(o, data.cut);
     return 0;
 }
@@ -414,7 +415,8 @@ int run_change(const WriteOptions& o, bool update) {
         std::printf("%s: %s changed\n", o.table.c_str(),
                     hyl::Words_Plural(static_cast<int64_t>(drafts.size()), "record", "records").c_str());
     else
-        std::printf("%s: %zu records appended\n", o.table.c_str(), drafts.size());
+        std::printf("%s: %s appended\n", o.table.c_str(),
+                    hyl::Words_Plural(static_cast<int64_t>(drafts.size()), "record", "records").c_str());
     report_cut(o, data.cut);
     return 0;
 }

@@ -138,19 +138,6 @@ bool Definition_Make(const TextCodec& codec, TableFormat format, const std::stri
     return Field_CheckDefinition(letter, &field->length, field->decimals, format, problem);
 }
 
-bool Definition_Make(const TextCodec& codec, const std::string& name, const std::string& type, const std::string& length,
-                     const std::string& decimals, TableField* field, std::string* problem) {
-    if (type.size() == 1 && (type[0] == 'M' || type[0] == 'm') && Definition_CheckName(codec, TableFormat::kDbase3, name, problem)) {
-        *problem = "type M: memo values live in a memo file (.dbt), which this library does not write";
-        return false;
-    }
-    if (type.size() == 1 && std::string_view("IBYTVQGibytvqg").find(type[0]) != std::string_view::npos) {
-        *problem = "unknown field type " + Text_Quoted(type) + " (the tool makes C, N, F, D and L fields)";
-        return false;
-    }
-    return Definition_Make(codec, TableFormat::kDbase3, name, type, length, decimals, false, field, problem);
-}
-
 bool Definition_Parse(const TextCodec& codec, TableFormat format, const std::string& cell, TableField* field,
                       std::string* problem) {
     std::vector<std::string> parts(1);

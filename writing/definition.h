@@ -46,13 +46,4 @@ bool Definition_SameName(const std::string& a, const std::string& b);
 // tables have; the others have their programs' own.  Empty when nothing.
 std::vector<std::string> Definition_CheckTable(TableFormat format, const std::vector<TableField>& fields);
 
-// The Python package's create, which still makes its dBASE III tables
-// through the DLL's engine, and so no memo file: the fields above for
-// dBASE III, M refused.
-bool Definition_Make(const TextCodec& codec, const std::string& name, const std::string& type, const std::string& length,
-                     const std::string& decimals, TableField* field, std::string* problem);
-inline std::vector<std::string> Definition_CheckTable(const std::vector<TableField>& fields) {
-    return Definition_CheckTable(TableFormat::kDbase3, fields);
-}
-
 }  // namespace hyl

@@ -15,6 +15,8 @@ namespace {
 constexpr uint8_t kEndMarker = 0x1A;
 constexpr int32_t kBacklinkBytes = 263;  // Visual FoxPro's link to a database, empty for a free table
 constexpr int64_t kChunkBytes = 4 << 20;
+// Records read at once for drafting changes.
+constexpr int64_t kPieceBytes = 256 << 10;
 
 void put_le(uint8_t* p, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -154,7 +156,10 @@ WriteOutcome TableWriter::create(const std::string& path, const NewTable& table)
         put_le(d + 12, static_cast<uint64_t>(f.offset), 4);
         d[16] = static_cast<uint8_t>(f.length);
         d[17] = static_cast<uint8_t>(f.decimals);
-        if (vfp) d[18] = static_cast<uint8_t>((f.nullable ? 0x02 : 0) | (f.hidden ? 0x05 : 0) | (f.type == 'Q' ? 0x04 : 0));
+        // Q and G hold bytes, never text in the code page: Visual FoxPro's
+        // binary flag says so, and python3-dbf reads a G without it as text.
+        const bool binary = f.type == 'Q' || f.type == 'G';
+        if (vfp) d[18] = static_cast<uint8_t>((f.nullable ? 0x02 : 0) | (f.hidden ? 0x05 : 0) | (binary ? 0x04 : 0));
     }
     bytes[32 + 32 * fields.size()] = 0x0D;
     bytes.push_back(kEndMarker);
@@ -242,8 +247,16 @@ WriteOutcome TableWriter::open(const std::string& path, const WriterOptions& opt
         return refuse(WriteStatus::kRefused, "its header does not describe records that can be written (hyl check tells more)");
     if (scan.file_length() < scan.record_position(reader_.record_count()))
         return refuse(WriteStatus::kRefused, "the file ends before the records its header counts (hyl repair mends that)");
-    if (exists(Table_JournalPath(path)))
-        return refuse(WriteStatus::kRefused, "an edit of it was cut short: hyl repair puts its records back first");
+    {
+        int64_t journal_length = 0;
+        std::vector<JournalRecord> journal;
+        switch (Journal_Read(path, &journal_length, &journal)) {
+            case JournalState::kNone: break;
+            // A finished edit's journal whose removal a power cut took back.
+            case JournalState::kEmpty: platform().file_remove(Table_JournalPath(path).c_str()); break;
+            default: return refuse(WriteStatus::kRefused, "an edit of it was cut short: hyl repair settles it first");
+        }
+    }
     if (exists(Table_PackingPath(path)))
         return refuse(WriteStatus::kRefused, "a pack of it was cut short: hyl repair settles it first");
     if (reader_.has_memo_fields() && !reader_.memo())
@@ -348,11 +361,27 @@ bool TableWriter::draft_change(int64_t record, const std::vector<std::pair<int32
                                      std::to_string(count_) + " records)"});
         return false;
     }
-    if (!read_all(handle_, header_length_ + record * record_length_, out->bytes.data(), record_length_)) {
+    const char* stored = stored_record(record);
+    if (!stored) {
         problems->push_back({-1, "record " + std::to_string(record) + " cannot be read"});
         return false;
     }
+    out->bytes.assign(stored, static_cast<std::size_t>(record_length_));
+    out->before = out->bytes;
     return put_values(values, options, out, problems);
+}
+
+const char* TableWriter::stored_record(int64_t r) {
+    if (r < 0 || r >= count_) return nullptr;
+    if (piece_first_ < 0 || r < piece_first_ || r >= piece_first_ + piece_count_) {
+        piece_first_ = -1;
+        piece_count_ = std::min(std::max<int64_t>(1, kPieceBytes / record_length_), count_ - r);
+        piece_.resize(static_cast<std::size_t>(piece_count_ * record_length_));
+        if (!read_all(handle_, header_length_ + r * record_length_, piece_.data(), piece_count_ * record_length_))
+            return nullptr;
+        piece_first_ = r;
+    }
+    return piece_.data() + (r - piece_first_) * record_length_;
 }
 
 bool TableWriter::ready_memo() {
@@ -404,6 +433,7 @@ WriteOutcome TableWriter::append(std::vector<RecordDraft>& drafts) {
     put_le(header + 3, static_cast<uint64_t>(count_) + drafts.size(), 4);
     if (lvv_write_at(handle_, 1, header, 7) != 7 || !flush_table()) return failed("cannot write the record count");
     count_ += static_cast<int64_t>(drafts.size());
+    piece_first_ = -1;
     return {};
 }
 
@@ -414,13 +444,28 @@ WriteOutcome TableWriter::update(std::vector<RecordDraft>& drafts) {
     // The records as they are, into the journal, on the disk before any of
     // them changes: a cut at any moment leaves each record as it was (the
     // journal puts it back) or as it becomes.
+    // Only the bytes that change are kept: a change of two fields journals
+    // those two fields, not the record.
     std::vector<JournalRecord> before;
     for (const RecordDraft& d : drafts) {
         if (d.record < 0 || d.record >= count_ || static_cast<int64_t>(d.bytes.size()) != record_length_)
             return failed("a record out of the table");
-        before.push_back({d.record, std::string(static_cast<std::size_t>(record_length_), '\0')});
-        if (!read_all(handle_, header_length_ + d.record * record_length_, before.back().bytes.data(), record_length_))
-            return failed("cannot read record " + std::to_string(d.record));
+        const char* was = static_cast<int64_t>(d.before.size()) == record_length_ ? d.before.data() : stored_record(d.record);
+        if (!was) return failed("cannot read record " + std::to_string(d.record));
+        for (int64_t at = 0; at < record_length_;) {
+            if (was[at] == d.bytes[static_cast<std::size_t>(at)]) {
+                ++at;
+                continue;
+            }
+            // A piece runs on across fewer than 12 unchanged bytes, the cost of a piece of its own.
+            int64_t end = at + 1, same = 0;
+            for (int64_t k = at + 1; k < record_length_ && same < 12; ++k) {
+                same = was[k] == d.bytes[static_cast<std::size_t>(k)] ? same + 1 : 0;
+                if (!same) end = k + 1;
+            }
+            before.push_back({d.record, static_cast<int32_t>(at), std::string(was + at, static_cast<std::size_t>(end - at))});
+            at = end;
+        }
     }
     const std::string journal = Journal_Make(record_length_, before);
     const std::string journal_path = Table_JournalPath(path_);
@@ -432,10 +477,32 @@ WriteOutcome TableWriter::update(std::vector<RecordDraft>& drafts) {
         platform().file_remove(journal_path.c_str());
         return failed("cannot write " + journal_path + "; the table is unchanged");
     }
-    for (const RecordDraft& d : drafts)
-        if (!write_all(handle_, header_length_ + d.record * record_length_, d.bytes.data(), record_length_))
-            return failed("cannot write record " + std::to_string(d.record) + "; " + journal_path +
+    // The records in the order they lie, those next to one another written
+    // as one piece.  (Writing the records between scattered ones back as
+    // they are, to make fewer and larger writes, copies ten times the bytes
+    // and is slower.)
+    std::vector<const RecordDraft*> order;
+    for (const RecordDraft& d : drafts) order.push_back(&d);
+    std::stable_sort(order.begin(), order.end(), [](const RecordDraft* a, const RecordDraft* b) { return a->record < b->record; });
+    std::string span;
+    for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i + 1;
+        while (j < order.size() && order[j]->record - order[j - 1]->record <= 1 &&
+               (order[j]->record - order[i]->record + 1) * record_length_ <= kChunkBytes)
+            ++j;
+        const int64_t first = order[i]->record, count = order[j - 1]->record - first + 1;
+        const int64_t position = header_length_ + first * record_length_;
+        span.resize(static_cast<std::size_t>(count * record_length_));
+        bool ok = true;
+        for (std::size_t k = i; ok && k < j; ++k)
+            span.replace(static_cast<std::size_t>((order[k]->record - first) * record_length_),
+                         static_cast<std::size_t>(record_length_), order[k]->bytes);
+        if (!ok || !write_all(handle_, position, span.data(), count * record_length_))
+            return failed("cannot write record " + std::to_string(first) + "; " + journal_path +
                           " holds the records as they were (hyl repair puts them back)");
+        i = j;
+    }
+    piece_first_ = -1;
     uint8_t date[3];
     put_today(date);
     lvv_write_at(handle_, 1, date, 3);
@@ -462,6 +529,7 @@ WriteOutcome TableWriter::set_deleted(const std::vector<int64_t>& records, bool 
         if (lvv_write_at(handle_, header_length_ + r * record_length_, &flag, 1) != 1)
             return failed("cannot write the deletion flag of record " + std::to_string(r));
     }
+    piece_first_ = -1;
     if (!flush_table()) return failed("cannot flush the deletion flags to the disk");
     return {};
 }

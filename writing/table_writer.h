@@ -66,6 +66,7 @@ struct WriterOptions {
 struct RecordDraft {
     int64_t record = -1;  // the record it changes, or -1 for a new one
     std::string bytes;
+    std::string before;   // the record it changes as it was when drafted
     std::vector<std::pair<int32_t, FieldBytes>> memos;  // by field
 };
 
@@ -128,6 +129,10 @@ private:
     bool put_memos(std::vector<RecordDraft>& drafts);
     void set_bit(std::string& record, int32_t bit) const;
     bool flush_table();
+    // Record R's bytes as the file holds them, read with its neighbours a
+    // piece at a time, so drafting changes in the order of the records
+    // costs a read a piece rather than a read a record.  Null when unreadable.
+    const char* stored_record(int64_t r);
     WriteOutcome failed(const std::string& what);
 
     std::string path_;
@@ -139,6 +144,9 @@ private:
     int64_t record_length_ = 0;
     int32_t null_flags_offset_ = -1;
     std::string notice_;
+    std::string piece_;         // records piece_first_ .. as read, for stored_record
+    int64_t piece_first_ = -1;
+    int64_t piece_count_ = 0;
 };
 
 }  // namespace hyl

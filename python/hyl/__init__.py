@@ -9,11 +9,13 @@ The package carries the same core as libhyl.so, hyl.dll and the hyl tool:
 - ``hyl.dask.read_dbf(paths)`` reads tables, a list of them or a glob, as
   one Dask DataFrame, on Dask's schedulers and ``dask.distributed``
   (``import hyl.dask`` needs Dask; ``import hyl`` does not).
-- ``create(path, fields)`` and ``append(path)`` write dBASE III tables in
-  code page 866 as ``hyl import`` and ``hyl append`` do: every value is
-  checked before anything is written, and each record's count is on disk
-  as soon as it is appended, so a crash loses no record ``write`` returned
-  from.
+- ``create(path, fields, format, encoding)`` makes dBASE III, dBASE IV,
+  FoxPro and Visual FoxPro tables in any code page; ``append(path)`` adds
+  records, memo values among them; ``edit(path)`` changes, deletes and
+  undeletes records in place; ``pack(path)`` leaves the deleted records
+  and unused memo entries behind.  Every value is checked before anything
+  is written, and what a call writes is on the disk when it returns, so
+  neither a crash nor a power cut loses what a call returned from.
 - ``check(path)`` and ``repair(path)`` find and mend damage.
 - ``plan(...)`` and ``plan_chart(...)`` search the monthly plan;
   ``to_local``, ``to_gmt`` and ``from_epoch`` convert dates by the zone of
@@ -25,8 +27,11 @@ busy-file line) becomes the text of the exception the call raises.
 
 from __future__ import annotations
 
+import codecs as _codecs
 import datetime as _dt
 import os
+import warnings as _warnings
+import decimal as _decimal
 from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 from . import _core
@@ -35,12 +40,16 @@ if TYPE_CHECKING:
     import pandas
 
 __all__ = [
-    "Error", "TableInUse", "NotATable", "BinaryMemo", "Field", "Table", "Writer", "Finding", "Report", "Repair", "PlanEntry",
-    "open", "create", "append", "check", "repair", "plan", "plan_chart", "to_local", "to_gmt", "from_epoch",
+    "Error", "TableInUse", "NotATable", "BinaryMemo", "Field", "Table", "Writer", "Editor", "Pack", "Finding", "Report",
+    "Repair", "PlanEntry", "open", "create", "append", "edit", "pack", "check", "repair", "plan", "plan_chart", "to_local",
+    "to_gmt", "from_epoch",
 ]
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 Record = Dict[str, Any]
+#: A value as a writer takes it (see ``Writer.write``).
+Value = Union[None, str, bytes, bool, int, float, _decimal.Decimal, _dt.date, _dt.datetime]
+Row = Union[Mapping[str, Value], Sequence[Value]]
 
 
 class Error(Exception):
@@ -62,8 +71,8 @@ _core._errors(Error, TableInUse, NotATable)
 
 class BinaryMemo(NamedTuple):
     """The value of a binary memo field (G, P, Visual FoxPro W and Q, dBASE
-    IV B): its length in bytes, as `hyl dump` shows it; the bytes are not
-    read."""
+    IV B) as read: its length in bytes, as `hyl dump` shows it; the bytes
+    are not read.  Writers take such a field's value as bytes."""
 
     bytes: int
 
@@ -79,12 +88,15 @@ except Exception:  # run from the source tree, not installed
 
 
 class Field(NamedTuple):
-    """A field of a table: its name, its type letter, its length and decimals."""
+    """A field of a table: its name, its type letter, its length and
+    decimals, and whether it may hold null (Visual FoxPro).  For ``create``
+    a LENGTH of 0 takes the type's one length (D, L, M, I, B, Y, T, G)."""
 
     name: str
     type: str
-    length: int
+    length: int = 0
     decimals: int = 0
+    nullable: bool = False
 
 
 def _paths(path: Path) -> Tuple[bytes, str]:
@@ -136,9 +148,10 @@ class Table:
 
     Values: C text as str (trailing blanks cut), N and F as int when the
     text has no point and float otherwise, D as datetime.date, L as bool,
-    memo text as str, a binary memo as BinaryMemo(bytes=its length); blank
-    values and '?' as None.  A value that does not read as its type comes
-    as the text stored.
+    memo text as str, a binary memo as BinaryMemo(bytes=its length); in
+    Visual FoxPro I as int, B and Y as float, T as datetime.datetime, V as
+    str, Q as BinaryMemo; blank values, '?' and nulls as None.  A value
+    that does not read as its type comes as the text stored.
 
     A large table is decoded on several threads, with the GIL released
     (THREADS: how many; None, the default, every core the process may run
@@ -151,7 +164,7 @@ class Table:
 
     def __init__(self, path: Path, encoding: Optional[str] = None) -> None:
         raw, self.path = _paths(path)
-        self._reader = _core.Reader(raw, self.path, encoding or "")
+        self._reader = _core.Reader(raw, self.path, _encoding(encoding))
         #: The fields in order (the system field _NullFlags left out).
         self.fields: List[Field] = [Field(*f) for f in self._reader.fields()]
         #: The code page of the table's text, as Python names it ('cp866').
@@ -219,39 +232,78 @@ def open(path: Path, encoding: Optional[str] = None) -> Table:
     return Table(path, encoding)
 
 
+_FORMATS = {"dbase3": 0, "dbase4": 1, "foxpro": 2, "vfp": 3}
+
+
+def _codepage(encoding: str) -> int:
+    """The code page ENCODING names, by our names ('866', 'UTF-8',
+    'windows-1251') or Python's ('cp866', 'utf_8', 'koi8_r'); LookupError
+    for none."""
+    found = _core.codepage(encoding)
+    if not found:
+        try:
+            found = _core.codepage(_codecs.lookup(encoding).name)
+        except LookupError:
+            pass
+    if not found:
+        raise LookupError(f"{encoding!r} names no code page")
+    return found
+
+
+def _encoding(encoding: Optional[str]) -> str:
+    """ENCODING as the library takes it: '' for none, a code page's number."""
+    return str(_codepage(encoding)) if encoding else ""
+
+
+def _told(notice: str, stacklevel: int = 4) -> None:
+    """What opening a table for writing did that its user should hear of
+    (a production index's flag cleared), as a warning at the user's call
+    (hyl.append, hyl.edit)."""
+    if notice:
+        _warnings.warn(notice, stacklevel=stacklevel)
+
+
 class Writer:
     """A table open for appending (``hyl.append``), held as an append holds
     it: others may read it, no other program or writer may write it."""
 
-    def __init__(self, path: Path, encoding: Optional[str] = None) -> None:
+    def __init__(self, path: Path, encoding: Optional[str] = None, drop_index: bool = False) -> None:
         raw, self.path = _paths(path)
-        self._writer = _core.Writer(raw, self.path, encoding or "")
+        self._writer = _core.Writer(raw, self.path, _encoding(encoding), drop_index)
+        _told(self._writer.notice())
+        #: The fields in order (the system field _NullFlags left out).
         self.fields: List[Field] = [Field(*f) for f in self._writer.fields()]
+        #: The code page of the table's text, as Python names it ('cp866').
+        self.encoding: str = self._writer.encoding()
 
     def __len__(self) -> int:
         """The records the table counts now."""
         return len(self._writer)
 
-    def write(self, record: Union[Mapping[str, Any], Sequence[Any]]) -> None:
+    def write(self, record: Row) -> None:
         """Appends one record: a mapping of field names (any letter case) to
-        values, or a sequence of values in field order; fields left out stay
-        blank.  C takes str, N and F int, float (to fifteen significant
-        digits), Decimal or str, D a date, L a bool; None leaves a field blank.
+        values, or a sequence of values in field order; fields left out hold
+        no value.  C, V and M take str; N and F int, float (to fifteen
+        significant digits), Decimal or str; D a date; L a bool; I an int;
+        B a float or an int; Y a Decimal, int, float or str (four decimals
+        at most); T a naive datetime (to the millisecond) or a date; the
+        binary fields (G, P, W, Q, and B of dBASE IV) bytes.  None leaves a
+        field without a value: null where the field may be null, else blank.
 
-        When this returns the record and the count that includes it are on
-        disk.  ValueError naming the field when a value does not fit (too
-        long, not a number, not a date, a character the code page lacks);
-        then nothing is written."""
+        When this returns the record, its memo entries and the count that
+        includes it are on the disk.  ValueError naming the field when a
+        value does not fit (too long, not a number, not a date, a character
+        the code page lacks, bytes for a text memo); then nothing is written."""
         self._writer.write(record)
 
-    def write_many(self, rows: Iterable[Union[Mapping[str, Any], Sequence[Any]]]) -> int:
-        """Appends every row, each as ``write`` does, and returns how many.
-        Every row is checked first: ValueError naming each bad row and field,
-        and then nothing is written."""
+    def write_many(self, rows: Iterable[Row]) -> int:
+        """Appends every row, each as ``write`` does, and returns how many;
+        on the disk when it returns.  Every row is checked first: ValueError
+        naming each bad row and field, and then nothing is written."""
         return self._writer.write_many(rows)
 
     def close(self) -> None:
-        """Writes the header back and lets the table go."""
+        """Lets the table go (what was written is already on the disk)."""
         self._writer.close()
 
     def __enter__(self) -> "Writer":
@@ -264,20 +316,160 @@ class Writer:
         return f"<hyl.Writer {self.path!r}: {len(self)} records>"
 
 
-def create(path: Path, fields: Iterable[Union[Field, Tuple[Any, ...]]]) -> None:
-    """Creates a dBASE III table in code page 866 (an existing file is
-    replaced) with FIELDS: (NAME, TYPE, LENGTH, DECIMALS) each, LENGTH
-    optional for D (8) and L (1), DECIMALS for every type.  Names and
-    lengths are checked as ``hyl import`` checks them: ValueError, and then
-    no table is made."""
+class Editor(Table):
+    """A table open for changing in place (``hyl.edit``): read as
+    ``hyl.open`` reads it (len, indexing, iteration, ``rows()``,
+    ``records()``, ``to_pandas()``, ``fields``), plus ``update``,
+    ``update_many``, ``delete`` and ``undelete``.  Held as an append holds
+    it: others may read it, none may write it.
+
+    Records are numbered from 0, as ``t[i]`` numbers them; a negative number
+    counts from the end, as Python's sequences do.  What is read after a
+    change shows it."""
+
+    def __init__(self, path: Path, encoding: Optional[str] = None, drop_index: bool = False) -> None:
+        raw, self.path = _paths(path)
+        self._raw, self._encoding = raw, _encoding(encoding)
+        self._writer = _core.Writer(raw, self.path, self._encoding, drop_index)
+        _told(self._writer.notice())
+        self._read: Optional[Any] = None
+        #: The fields in order (the system field _NullFlags left out).
+        self.fields: List[Field] = [Field(*f) for f in self._writer.fields()]
+        #: The code page of the table's text, as Python names it ('cp866').
+        self.encoding: str = self._writer.encoding()
+
+    @property
+    def _reader(self) -> Any:
+        # A reader opened afresh after each change: it reads the header's
+        # count and the memo file as they are now (opening reads no record).
+        if self._read is None:
+            self._read = _core.Reader(self._raw, self.path, self._encoding)
+        return self._read
+
+    def __len__(self) -> int:
+        """The records the header counts, deleted ones included."""
+        return len(self._writer)
+
+    def update(self, record: int, values: Mapping[str, Value]) -> None:
+        """Gives record RECORD the VALUES (a mapping of field names, any
+        letter case, to values as ``Writer.write`` takes them); the other
+        fields keep theirs.  A memo value gets a new entry, and the old one
+        stays until ``pack``.  On the disk when this returns.
+
+        IndexError for a record not in the table; ValueError naming each
+        field whose value does not fit, and then nothing is written."""
+        self.update_many({record: values})
+
+    def update_many(self, changes: Mapping[int, Mapping[str, Value]]) -> int:
+        """Every change of CHANGES ({record: {field: value}}) at once, each as
+        ``update`` makes it, and how many records: the fast way to change
+        many records, which go to the disk together (under one journal, so
+        that a crash leaves each record as it was or as it becomes).  Every
+        value is checked first: ValueError naming each bad record and field,
+        and then nothing is written."""
+        try:
+            return self._writer.update_many(changes)
+        finally:
+            self._read = None
+
+    def delete(self, records: Union[int, Iterable[int]]) -> None:
+        """Marks a record, or each of an iterable of records, deleted; on
+        the disk when this returns.  The records stay, read with
+        ``records(deleted=True)``, until ``pack``."""
+        self._mark(records, True)
+
+    def undelete(self, records: Union[int, Iterable[int]]) -> None:
+        """Takes the deletion mark off a record, or each of an iterable."""
+        self._mark(records, False)
+
+    def _mark(self, records: Union[int, Iterable[int]], deleted: bool) -> None:
+        try:
+            self._writer.set_deleted([records] if hasattr(records, "__index__") else records, deleted)
+        finally:
+            self._read = None
+
+    def close(self) -> None:
+        """Lets the table go (every change is already on the disk)."""
+        if self._read is not None:
+            self._read.close()
+            self._read = None
+        self._writer.close()
+
+    def __enter__(self) -> "Editor":
+        return self
+
+    def __repr__(self) -> str:
+        return f"<hyl.Editor {self.path!r}: {len(self)} records, {len(self.fields)} fields>"
+
+
+def create(path: Path, fields: Iterable[Union[Field, Tuple[Any, ...]]], format: str = "dbase3",
+           encoding: str = "cp866") -> None:
+    """Creates a table (an existing one, and its memo file, is replaced)
+    with FIELDS: ``Field``s or (NAME, TYPE[, LENGTH[, DECIMALS[, NULLABLE]]])
+    tuples, LENGTH left out (or 0) for the types with one length (D, L, M,
+    I, B, Y, T, G).
+
+    FORMAT: 'dbase3' (C N F D L M), 'dbase4', 'foxpro' (the same types, their
+    memo files), 'vfp' (Visual FoxPro: also I B Y T V Q G, and fields that
+    may be null).  ENCODING: the code page of its text, by Python's name or
+    ours ('cp1251', 'utf-8', '866'); marked by the table's language byte, or
+    by a .cpg file where none names it.
+
+    The table, its memo file (when it has memo fields) and the folder's
+    entry are on the disk when this returns.  ValueError listing every
+    problem of the definitions (a name too long, a type FORMAT lacks), and
+    then no table is made; LookupError for an unknown encoding."""
+    if format not in _FORMATS:
+        raise ValueError(f"format {format!r} is none of {', '.join(map(repr, _FORMATS))}")
     raw, name = _paths(path)
-    _core.create(raw, name, [tuple(f) for f in fields])
+    _core.create(raw, name, [tuple(f) for f in fields], _FORMATS[format], _codepage(encoding))
 
 
-def append(path: Path, encoding: Optional[str] = None) -> Writer:
-    """Opens a table for appending (FileNotFoundError, TableInUse after the
-    library's retries, NotATable); use it in a with statement."""
-    return Writer(path, encoding)
+def append(path: Path, encoding: Optional[str] = None, drop_index: bool = False) -> Writer:
+    """Opens a table of any format hyl writes for appending; use it in a
+    with statement.  ENCODING names its code page when neither its .cpg
+    file nor its language byte says it.
+
+    FileNotFoundError; TableInUse after the library's retries; NotATable;
+    hyl.Error for a table that cannot be written as it is: a production
+    index (.mdx, .cdx) the new records would not be in (DROP_INDEX clears
+    the table's index flag, leaves the index file as it is, and warns so),
+    an edit or a pack cut short (``repair`` settles it), a file that ends
+    before the records it counts (``repair`` mends it)."""
+    return Writer(path, encoding, drop_index)
+
+
+def edit(path: Path, encoding: Optional[str] = None, drop_index: bool = False) -> Editor:
+    """Opens a table for changing in place (``Editor``); use it in a with
+    statement.  Refused as ``append`` refuses a table."""
+    return Editor(path, encoding, drop_index)
+
+
+class Pack(NamedTuple):
+    """What ``pack`` did: the records KEPT and REMOVED, the memo file's
+    length in bytes before and after (None without one), and the BACKUPS
+    made."""
+
+    kept: int
+    removed: int
+    memo_before: Optional[int]
+    memo_after: Optional[int]
+    backups: List[str]
+
+
+def pack(path: Path, backup: bool = True, drop_index: bool = False, encoding: Optional[str] = None) -> Pack:
+    """Leaves a table's deleted records behind, and the memo entries no
+    record points to: the live ones are written to new files beside the
+    old, flushed, and renamed over them, so that a crash or a power cut at
+    any moment leaves the old table or the new one (``repair`` finishes a
+    pack cut between its renames).  With BACKUP the old files are kept as
+    PATH.bak and MEMO.bak first (an existing backup is never overwritten:
+    hyl.Error).  On the disk when this returns.  Refused as ``append``
+    refuses a table."""
+    raw, name = _paths(path)
+    kept, removed, before, after, backups, notice = _core.pack(raw, name, backup, drop_index, _encoding(encoding))
+    _told(notice, stacklevel=3)
+    return Pack(kept, removed, before, after, [os.fsdecode(b) for b in backups])
 
 
 class Finding(NamedTuple):

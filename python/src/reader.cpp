@@ -693,7 +693,7 @@ public:
         for (int32_t field : shown_) {
             const hyl::TableField& f = table_.fields()[static_cast<std::size_t>(field)];
             const std::string type(1, f.type > 0x20 && f.type < 0x7F ? f.type : '?');
-            out.append(py::make_tuple(keys_[static_cast<std::size_t>(field)], type, f.length, f.decimals));
+            out.append(py::make_tuple(keys_[static_cast<std::size_t>(field)], type, f.length, f.decimals, f.nullable));
         }
         return out;
     }

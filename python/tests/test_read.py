@@ -17,7 +17,7 @@ SAMPLE = os.path.join(SAMPLES, "equipment.dbf")
 
 def test_the_sample_reads_as_the_readme_shows():
     with hyl.open(SAMPLE) as t:
-        assert repr(t.fields[0]) == "Field(name='НАЗВАНИЕ', type='C', length=30, decimals=0)"
+        assert repr(t.fields[0]) == "Field(name='НАЗВАНИЕ', type='C', length=30, decimals=0, nullable=False)"
         assert [f.type for f in t.fields] == ["C", "C", "N", "D", "C"]
         assert (t.encoding, len(t)) == ("cp866", 4)
         assert t[0] == {"НАЗВАНИЕ": "Котельная № 1", "ТИП": "котёл", "МОЩНОСТЬ": 1250.5,

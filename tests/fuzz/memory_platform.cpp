@@ -5,6 +5,11 @@
 // by its sharing bits (compatibility sharing denies nothing); a create and a
 // size change by path read and write and deny nothing.  Two openers conflict
 // when either denies what the other does.
+//
+// The disk: a file's pending changes are kept as a list of writes and
+// length changes, and the folders' names not yet flushed as a list of
+// creates, renames and removals; a power cut plays a part of each list
+// onto what the disk held.
 #include "tests/fuzz/memory_platform.h"
 
 #include <algorithm>
@@ -12,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <time.h>
 
 #include "frame/frame.h"
@@ -27,6 +33,20 @@ constexpr int64_t kClock = 1279195200;  // 2010-07-15 12:00 UTC
 constexpr char kZone[] = "MSK-3MSD,M3.5.0/2,M10.5.0/3";
 
 using Bytes = std::vector<uint8_t>;
+constexpr int64_t kSectorBytes = 512;
+
+// A write (bytes at an offset) or a length change (no bytes) not yet on the disk.
+struct Change {
+    int64_t offset = 0;
+    Bytes bytes;
+    bool sets_length = false;
+};
+
+struct File {
+    Bytes live;  // as programs see it
+    Bytes disk;  // as the disk holds it
+    std::vector<Change> pending;
+};
 
 struct Access {
     bool reads = false, writes = false, denies_read = false, denies_write = false;
@@ -51,36 +71,96 @@ bool conflict(const Access& a, const Access& b) {
 }
 
 struct Opener {
-    std::shared_ptr<Bytes> file;  // null: a free handle
+    std::shared_ptr<File> file;  // null: a free handle
     Access access;
     int64_t position = 0;
 };
 
 struct NamedFile {
     std::string path;
-    std::shared_ptr<Bytes> bytes;
+    std::shared_ptr<File> file;
+};
+
+// A change of a folder's names not yet on the disk: a new name for FILE
+// (create), FROM given the name TO (rename), or FROM removed.
+struct NameChange {
+    enum Kind { kCreate, kRename, kRemove } kind;
+    std::string from, to;
+    std::shared_ptr<File> file;
 };
 
 struct State {
     std::vector<NamedFile> files;  // a run holds a few: looked through in order
+    std::vector<NamedFile> disk_names;  // the names as the disk holds them
+    std::vector<NameChange> pending_names;
     std::vector<Opener> handles;  // handle kFirstHandle + i
     // Another process's hold on a file, until (and with) open number held_until.
-    std::shared_ptr<Bytes> held;
+    std::shared_ptr<File> held;
     Access holder;
     int held_until = 0;
     FaultPlan plan;
     int opens = 0, reads = 0, writes = 0, allocs = 0;
     int32_t last_error = 0;
     int crt_errno = 0;
+    int disk_calls = 0, power_cut_before = 0;
 };
 
 State g;
 
 // The file at a path; null when there is none.
-std::shared_ptr<Bytes> find_file(const char* path) {
+std::shared_ptr<File> find_file(const char* path) {
     for (const NamedFile& f : g.files)
-        if (f.path == path) return f.bytes;
+        if (f.path == path) return f.file;
     return nullptr;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// One change of names played onto NAMES.
+void play(std::vector<NamedFile>& names, const NameChange& c) {
+    auto named = [&](const std::string& path) {
+        return std::find_if(names.begin(), names.end(), [&](const NamedFile& f) { return f.path == path; });
+    };
+    if (c.kind == NameChange::kCreate) {
+        if (named(c.from) == names.end()) names.push_back({c.from, c.file});
+        return;
+    }
+    const auto from = named(c.from);
+    if (from == names.end()) return;
+    if (c.kind == NameChange::kRemove) {
+        names.erase(from);
+        return;
+    }
+    const std::shared_ptr<File> moved = from->file;
+    names.erase(from);
+    if (const auto to = named(c.to); to != names.end()) names.erase(to);
+    names.push_back({c.to, moved});
+}
+
+// One pending change played onto BYTES: whole, or of a write only the
+// pieces [begin, end) of PIECES.
+void play(Bytes& bytes, const Change& c, const std::vector<std::pair<int64_t, int64_t>>& pieces) {
+    if (c.sets_length) {
+        bytes.resize(static_cast<std::size_t>(c.offset), 0);
+        return;
+    }
+    for (const auto& [begin, end] : pieces) {
+        if (bytes.size() < static_cast<std::size_t>(c.offset + end)) bytes.resize(static_cast<std::size_t>(c.offset + end), 0);
+        std::copy(c.bytes.begin() + begin, c.bytes.begin() + end, bytes.begin() + c.offset + begin);
+    }
+}
+
+// True when the power has gone before this call that changes or flushes
+// files: it fails, changing nothing.
+bool power_out() {
+    ++g.disk_calls;
+    if (g.power_cut_before == 0 || g.disk_calls < g.power_cut_before) return false;
+    g.last_error = 21;  // ERROR_NOT_READY
+    g.crt_errno = EIO;
+    return true;
 }
 
 Opener* opener_of(int32_t handle) {
@@ -98,7 +178,7 @@ void fail_with(int32_t error, int crt) {
 // false when this open is refused for sharing.
 bool share_allows(const char* path, const Access& wanted) {
     ++g.opens;
-    const std::shared_ptr<Bytes> file = find_file(path);
+    const std::shared_ptr<File> file = find_file(path);
     if (g.plan.held_at_open != 0 && g.opens == g.plan.held_at_open && file) {
         g.held = file;
         g.holder = access_of(kHolderModes[g.plan.holder & 7]);
@@ -112,7 +192,7 @@ bool share_allows(const char* path, const Access& wanted) {
     return true;
 }
 
-int32_t new_handle(std::shared_ptr<Bytes> file, const Access& access) {
+int32_t new_handle(std::shared_ptr<File> file, const Access& access) {
     auto free_slot = std::find_if(g.handles.begin(), g.handles.end(), [](const Opener& o) { return !o.file; });
     if (free_slot == g.handles.end()) free_slot = g.handles.insert(g.handles.end(), Opener{});
     *free_slot = Opener{std::move(file), access, 0};
@@ -134,7 +214,7 @@ int32_t mem_open(const char* path, int32_t flags) {
         fail_with(hyl::kErrorSharingViolation, EACCES);
         return -1;
     }
-    std::shared_ptr<Bytes> file = find_file(path);
+    std::shared_ptr<File> file = find_file(path);
     if (!file) {
         fail_with(hyl::kErrorFileNotFound, ENOENT);
         return -1;
@@ -153,11 +233,15 @@ int32_t mem_create(const char* path) {
         fail_with(hyl::kErrorFileNotFound, ENOENT);
         return -1;
     }
-    std::shared_ptr<Bytes> file = find_file(path);
-    if (file)
-        file->clear();  // the same file, emptied: other openers see it so
-    else
-        g.files.push_back({path, file = std::make_shared<Bytes>()});
+    if (power_out()) return -1;
+    std::shared_ptr<File> file = find_file(path);
+    if (file) {
+        file->live.clear();  // the same file, emptied: other openers see it so
+        file->pending.push_back({0, {}, true});
+    } else {
+        g.files.push_back({path, file = std::make_shared<File>()});
+        g.pending_names.push_back({NameChange::kCreate, path, {}, file});
+    }
     fail_with(0, 0);
     return new_handle(std::move(file), kReadWriteShareAll);
 }
@@ -176,9 +260,9 @@ int64_t planned_read(uint32_t count) {
 int32_t read_from(Opener& o, int64_t position, void* dst, uint32_t count) {
     const int64_t want = planned_read(count);
     if (want < 0) return -1;
-    const int64_t size = static_cast<int64_t>(o.file->size());
+    const int64_t size = static_cast<int64_t>(o.file->live.size());
     const int64_t n = std::max<int64_t>(0, std::min(want, size - position));
-    if (n > 0) std::memcpy(dst, o.file->data() + position, static_cast<size_t>(n));
+    if (n > 0) std::memcpy(dst, o.file->live.data() + position, static_cast<size_t>(n));
     return static_cast<int32_t>(n);
 }
 
@@ -201,6 +285,7 @@ int32_t write_to(Opener& o, int64_t position, const void* src, uint32_t count) {
         fail_with(31, EBADF);
         return -1;
     }
+    if (power_out()) return -1;
     uint32_t n = count;
     if (write_fails()) {
         n = count / 2;
@@ -210,9 +295,11 @@ int32_t write_to(Opener& o, int64_t position, const void* src, uint32_t count) {
         fail_with(31, EFBIG);
         return -1;
     }
-    Bytes& bytes = *o.file;
+    Bytes& bytes = o.file->live;
     if (bytes.size() < static_cast<size_t>(position + n)) bytes.resize(static_cast<size_t>(position + n), 0);
     if (n) std::memcpy(bytes.data() + position, src, n);
+    const auto* from = static_cast<const uint8_t*>(src);
+    if (n) o.file->pending.push_back({position, Bytes(from, from + n), false});
     return static_cast<int32_t>(n);
 }
 
@@ -233,7 +320,7 @@ int32_t mem_write_at(int32_t h, int64_t position, const void* src, uint32_t coun
 int32_t mem_seek(int32_t h, int32_t offset, int origin) {
     Opener* o = opener_of(h);
     if (!o) return -1;
-    const int64_t base = origin == 1 ? o->position : origin == 2 ? static_cast<int64_t>(o->file->size()) : 0;
+    const int64_t base = origin == 1 ? o->position : origin == 2 ? static_cast<int64_t>(o->file->live.size()) : 0;
     const int64_t to = base + offset;
     if (to < 0 || to > 0x7FFFFFFF) {
         fail_with(31, EINVAL);
@@ -249,22 +336,29 @@ void mem_close(int32_t h) {
 
 int64_t mem_length(int32_t h) {
     Opener* o = opener_of(h);
-    return o ? static_cast<int64_t>(o->file->size()) : -1;
+    return o ? static_cast<int64_t>(o->file->live.size()) : -1;
 }
 
-bool resize(Bytes& bytes, int64_t length) {
+bool resize(File& file, int64_t length) {
     if (length < 0 || length > kMaxFileBytes) return false;
-    bytes.resize(static_cast<size_t>(length), 0);
+    file.live.resize(static_cast<size_t>(length), 0);
+    file.pending.push_back({length, {}, true});
     return true;
 }
 
 int mem_set_length(int32_t h, int64_t length) {
     Opener* o = opener_of(h);
-    if (!o || !o->access.writes || write_fails()) return 0;
+    if (!o || !o->access.writes || power_out() || write_fails()) return 0;
     return resize(*o->file, length);
 }
 
-int mem_sync(int32_t h) { return opener_of(h) && !write_fails(); }
+int mem_sync(int32_t h) {
+    Opener* o = opener_of(h);
+    if (!o || power_out() || write_fails()) return 0;
+    o->file->disk = o->file->live;
+    o->file->pending.clear();
+    return 1;
+}
 
 int32_t mem_last_error() { return g.last_error; }
 
@@ -274,12 +368,12 @@ int mem_set_file_size(const char* path, int64_t size) {
         fail_with(hyl::kErrorSharingViolation, EACCES);
         return 0;
     }
-    const std::shared_ptr<Bytes> file = find_file(path);
+    const std::shared_ptr<File> file = find_file(path);
     if (!file) {
         fail_with(hyl::kErrorFileNotFound, ENOENT);
         return 0;
     }
-    return !write_fails() && resize(*file, size);
+    return !power_out() && !write_fails() && resize(*file, size);
 }
 
 int mem_crt_errno() { return g.crt_errno; }
@@ -288,7 +382,9 @@ int mem_crt_errno() { return g.crt_errno; }
 int mem_remove(const char* path) {
     for (auto f = g.files.begin(); f != g.files.end(); ++f)
         if (f->path == path) {
+            if (power_out()) return 0;
             g.files.erase(f);
+            g.pending_names.push_back({NameChange::kRemove, path, {}, {}});
             return 1;
         }
     fail_with(hyl::kErrorFileNotFound, ENOENT);
@@ -301,16 +397,26 @@ int mem_rename(const char* from, const char* to) {
         fail_with(hyl::kErrorFileNotFound, ENOENT);
         return 0;
     }
-    if (write_fails()) return 0;
-    const std::shared_ptr<Bytes> moved = find_file(from);
-    g.files.erase(std::remove_if(g.files.begin(), g.files.end(), [&](const NamedFile& f) { return f.path == to; }),
-                  g.files.end());
-    for (NamedFile& f : g.files)
-        if (f.path == from) f.path = to;
-    return moved != nullptr;
+    if (power_out() || write_fails()) return 0;
+    const NameChange change{NameChange::kRename, from, to, {}};
+    play(g.files, change);
+    g.pending_names.push_back(change);
+    return 1;
 }
 
-int mem_folder_sync(const char*) { return !write_fails(); }
+// The names of PATH's folder on the disk, in the order they were changed.
+int mem_folder_sync(const char* path) {
+    if (power_out() || write_fails()) return 0;
+    const std::string folder = folder_of(path ? path : "");
+    std::vector<NameChange> rest;
+    for (const NameChange& c : g.pending_names)
+        if (folder_of(c.from) == folder)
+            play(g.disk_names, c);
+        else
+            rest.push_back(c);
+    g.pending_names = std::move(rest);
+    return 1;
+}
 
 void quiet_box(const char*, const char*) {}
 void quiet_line(const char*, int, int) {}
@@ -393,16 +499,83 @@ void reset_files(const FaultPlan& plan) {
 }
 
 void put_file(const std::string& path, const uint8_t* data, std::size_t size) {
-    auto bytes = std::make_shared<Bytes>(data, data + size);
-    for (NamedFile& f : g.files)
-        if (f.path == path) {
-            f.bytes = std::move(bytes);
-            return;
-        }
-    g.files.push_back({path, std::move(bytes)});
+    auto file = std::make_shared<File>();
+    file->live = file->disk = Bytes(data, data + size);
+    for (std::vector<NamedFile>* names : {&g.files, &g.disk_names}) {
+        auto f = std::find_if(names->begin(), names->end(), [&](const NamedFile& n) { return n.path == path; });
+        if (f != names->end())
+            f->file = file;
+        else
+            names->push_back({path, file});
+    }
 }
 
-const std::vector<uint8_t>* file_bytes(const std::string& path) { return find_file(path.c_str()).get(); }
+const std::vector<uint8_t>* file_bytes(const std::string& path) {
+    const std::shared_ptr<File> file = find_file(path.c_str());
+    return file ? &file->live : nullptr;
+}
+
+std::vector<std::string> file_names() {
+    std::vector<std::string> names;
+    for (const NamedFile& f : g.files) names.push_back(f.path);
+    return names;
+}
+
+int disk_calls() { return g.disk_calls; }
+
+void cut_power_before(int call) { g.power_cut_before = call; }
+
+bool restart_after_power_cut(uint32_t seed) {
+    std::mt19937 random(seed);
+    bool pending = !g.pending_names.empty();
+    auto pick = [&](std::size_t n) { return n ? static_cast<std::size_t>(random() % n) : 0; };
+    const bool all = seed == 0, none = seed == 1;
+    // The first few names not flushed, in the order they were changed.
+    const std::size_t names_kept = all ? g.pending_names.size() : none ? 0 : pick(g.pending_names.size() + 1);
+    for (std::size_t i = 0; i < names_kept; ++i) play(g.disk_names, g.pending_names[i]);
+    std::vector<NamedFile> files;
+    for (const NamedFile& named : g.disk_names) {
+        File& f = *named.file;
+        if (!f.pending.empty()) {
+            pending = true;
+            std::vector<std::size_t> order(f.pending.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            if (!all) std::shuffle(order.begin(), order.end(), random);
+            for (std::size_t i : order) {
+                const Change& c = f.pending[i];
+                const auto n = static_cast<int64_t>(c.bytes.size());
+                std::vector<std::pair<int64_t, int64_t>> pieces;
+                switch (all ? 1 : none ? 0 : pick(4)) {
+                    case 0: continue;  // lost
+                    case 1: pieces.push_back({0, n}); break;
+                    case 2: {  // a prefix: one byte, all but one, or any length between
+                        const int64_t any = 1 + static_cast<int64_t>(pick(static_cast<std::size_t>(std::max<int64_t>(n - 1, 1))));
+                        const int64_t lengths[] = {1, std::max<int64_t>(n - 1, 1), any};
+                        pieces.push_back({0, lengths[pick(3)]});
+                        break;
+                    }
+                    default:  // some of the sectors it covers, each whole
+                        for (int64_t at = 0; at < n;) {
+                            const int64_t end = std::min(n, (c.offset + at) / kSectorBytes * kSectorBytes + kSectorBytes - c.offset);
+                            if (pick(2)) pieces.push_back({at, end});
+                            at = end;
+                        }
+                }
+                play(f.disk, c, pieces);
+            }
+            f.pending.clear();
+        }
+        f.live = f.disk;
+        files.push_back(named);
+    }
+    g.files = std::move(files);
+    g.pending_names.clear();
+    g.handles.clear();
+    g.held.reset();
+    g.power_cut_before = 0;
+    g.disk_calls = 0;
+    return pending;
+}
 
 const PlatformOps& memory_platform() { return memory_ops(); }
 

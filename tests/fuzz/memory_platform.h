@@ -14,6 +14,14 @@
 // file for some opens, a read that comes back short or fails, a write that
 // stops half way, a memory block that cannot be had.  No file grows past
 // 64 MiB; a write or length beyond fails as on a full disk.
+//
+// For power-cut tests each file has, beside its bytes as programs see them,
+// what its disk holds, in the manner of SQLite's crash tests: a write or a
+// length change alters the bytes at once and waits, pending, until
+// file_sync puts that file's pending changes on the disk; a create, a rename
+// or a removal alters the names at once and waits until folder_sync puts
+// that folder's names on the disk.  A file put in place (put_file) is on the
+// disk whole.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +72,27 @@ void reset_files(const FaultPlan& plan);
 void put_file(const std::string& path, const uint8_t* data, std::size_t size);
 // The bytes of a file; null when there is none.
 const std::vector<uint8_t>* file_bytes(const std::string& path);
+
+// The names of the files there are, in the order they were made.
+std::vector<std::string> file_names();
+
+// The calls that change or flush files (writes, length changes, syncs,
+// creates, renames, removals, folder syncs) since the files were reset.
+int disk_calls();
+// The power goes just before disk call N (1-based; 0: never): that call and
+// every one after it fail and change nothing, as on a machine that stopped.
+void cut_power_before(int call);
+// The machine starts again after its power went (at the moment it is
+// called, if it has not gone before): of each file's pending changes a
+// random subset reaches the disk, in a random order, some writes only in
+// part (a prefix of them, or some of the 512-byte sectors they cover), the
+// rest is lost; of the names not flushed the first few stay, in the order
+// they were made (as a journaling file system keeps them), the rest are
+// lost.  Deterministic from SEED: seed 0 keeps everything (only the program
+// stopped), seed 1 nothing that was not flushed.  Handles are forgotten;
+// the files are what the disk holds, all of it flushed.  False when nothing
+// was pending, so that every seed would leave the same disk.
+bool restart_after_power_cut(uint32_t seed);
 
 // The memory platform's operations, for comparing them with the real ones.
 const hyl::PlatformOps& memory_platform();

@@ -10,7 +10,9 @@ tool's check and repair of tables that an interrupted append left behind.  The p
 are dbfread and python3-dbf, GDAL's ogr2ogr/ogrinfo, shapelib's
 dbfcreate/dbfadd, and pgdbf.  Every table starts from values a host would
 put; each check compares what a reader gives back with those values, never
-with what another reader made of the same file.
+with what another reader made of the same file.  peer_tables.py adds the
+peers' tables of every format; writing.py the tool's tables of every format
+read by the peers, and the peers' tables changed and packed by the tool.
 """
 
 import csv
@@ -29,6 +31,7 @@ import traceback
 from decimal import Decimal
 
 import peer_tables
+import writing
 
 UPPER = "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"
 ALPHABET = UPPER + UPPER.lower()
@@ -435,11 +438,14 @@ def check_exports(lib, table, fields, records, names, *dump_options):
 
 
 def check_no_garbage(table, count):
+    """The counted records, each with its deletion flag, and after the last
+    nothing but the one end marker the tool's writer ends a file with, as
+    dBASE does (an end marker the table had is written over, not kept)."""
     _, got_count, header_length, record_length, flags, tail = file_layout(table)
     expect_equal("header record count", got_count, count)
     if set(flags) - set(b" *"):
         raise Failure(f"a record does not start with a deletion flag: {flags!r}")
-    expect_equal("bytes after the last record", tail, b"")
+    expect_equal("bytes after the last record", tail, b"\x1a")
 
 
 def check_sound(lib, table):
@@ -600,7 +606,7 @@ def build_checks(lib, work):
          lambda: check_repair(lib, repaired("ogr", lambda: ogr_table(crash_dir)), FIELDS, RECORDS)),
         ("hyl repair of a crashed dbfcreate/dbfadd table: counted by dbfread and GDAL, read through the exports",
          check_shapelib_repair),
-    ] + peer_tables.checks(lib, work, run, Failure)
+    ] + peer_tables.checks(lib, work, run, Failure) + writing.checks(lib, work, run, Failure)
 
 
 def main():

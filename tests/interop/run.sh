@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Interoperability checks: tables the library makes, read by other dBASE
 # readers; tables other dBASE writers make, read through the library's
-# exports; and peer tables the library has appended to, read by the peers.
+# exports; and peer tables the library has appended to, changed and packed,
+# read by the peers.
 #
 #   tests/interop/run.sh BUILD_DIR      (BUILD_DIR holds libhyl.so and tools/hyl)
 #

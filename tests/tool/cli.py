@@ -76,7 +76,7 @@ CASES = [
     ("append: a bad row after good ones", "append", "QTY,NAME\n1,a\n2,b\nx,c\n", [], 1, ["row 4, column QTY"]),
     ("append: no such field", "append", "NAME,COLOUR\nx,red\n", [], 1, ["column 2: ", "has no field 'COLOUR'"]),
     ("append: a field named twice", "append", "name,NAME\nx,y\n", [], 1, ["field 'NAME' is named twice"]),
-    ("append: names in any case and order", "append", "ok,qty,name\nn,-2.25,насос\n", [], 0, ["1 records appended"]),
+    ("append: names in any case and order", "append", "ok,qty,name\nn,-2.25,насос\n", [], 0, ["1 record appended"]),
     ("update: values checked as append's", "update", "RECORD,QTY\n0,abc\n", [], 1,
      ["row 2, column QTY: 'abc' is not a number", "is unchanged"]),
     ("update: a record past the end", "update", "RECORD,QTY\n0,1\n1,2\n", [], 1,
@@ -166,7 +166,7 @@ with open(os.path.join(work, "dbase7.dbf"), "wb") as f:
             descriptor("ИМЯ", b"C", 10) + descriptor("N", b"I", 4) + b"\r" +
             b" " + "Котёл".encode("cp866").ljust(10) + (7 ^ 0x80000000).to_bytes(4, "big") + b"\x1a")
 ENCODINGS = [
-    ("UTF-8 table with a .cpg", ["import", "u.dbf", "cz.csv", "--encoding", "utf-8"], 0, "1 records"),
+    ("UTF-8 table with a .cpg", ["import", "u.dbf", "cz.csv", "--encoding", "utf-8"], 0, "2 fields, 1 record\n"),
     ("its code page named", ["info", "u.dbf"], 0, "code page: UTF-8 (.cpg)"),
     ("its values typed", ["dump", "u.dbf", "--json"], 0, '{"JMÉNO":"Hněvošický háj","POČET":3}\n'),
     ("1250 table, its language byte", ["import", "w.dbf", "cz.csv", "--encoding", "windows-1250"], 0, ""),
