@@ -318,8 +318,8 @@ if got.returncode != 2 or b"no field named COLOUR" not in got.stderr:
 # The tool's high-water mark of memory is a few ranges' worth, whatever
 # the table: the same table with its records eight times over (11 MB) costs
 # hardly more memory to dump than the table (1.3 MB), far less than what
-# the records add.  (AddressSanitizer, when the tool is built with it, is
-# told to reuse freed memory at once.)
+# the records add.  Not under AddressSanitizer (the sanitizer run sets
+# ASAN_OPTIONS), whose allocator keeps and spreads memory its own way.
 large = open(os.path.join(work, "large.dbf"), "rb").read()
 start = int.from_bytes(large[8:10], "little")
 with open(os.path.join(work, "larger.dbf"), "wb") as f:
@@ -327,17 +327,18 @@ with open(os.path.join(work, "larger.dbf"), "wb") as f:
 
 
 def peak_kb(table):
-    sanitizer = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0"}
     return int(subprocess.run([sys.executable, "-c", "import resource, subprocess, sys\n"
                                "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)\n"
                                "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
                                hyl, "dump", os.path.join(work, table), "--threads", "2"],
-                              capture_output=True, check=True, env={**os.environ, **sanitizer}).stdout)
+                              capture_output=True, check=True).stdout)
 
 
-added = (os.path.getsize(os.path.join(work, "larger.dbf")) - len(large)) // 1024
-if peak_kb("larger.dbf") > peak_kb("large.dbf") + added // 2:
-    failures.append(f"dump holds more of a larger table: {peak_kb('larger.dbf')} KB, {peak_kb('large.dbf')} KB")
+if "ASAN_OPTIONS" not in os.environ:
+    added = (os.path.getsize(os.path.join(work, "larger.dbf")) - len(large)) // 1024
+    peaks = peak_kb("larger.dbf"), peak_kb("large.dbf")
+    if peaks[0] > peaks[1] + added // 2:
+        failures.append(f"dump holds more of a larger table: {peaks[0]} KB, {peaks[1]} KB")
 
 # Help, version and usage errors.
 USAGE = [
