@@ -14,8 +14,10 @@
 #include "tables/table.h"
 #include "tests/dbf_builder.h"
 #include "tests/fake_platform.h"
+#include "tests/shown_value.h"
 
 using namespace hyl;
+using hyltest::shown;
 using hyltest::DbfBuilder;
 using Bytes = std::vector<uint8_t>;
 
@@ -34,21 +36,6 @@ std::string be32(uint32_t v) {
     return out;
 }
 
-// A value in few words, to compare in a table of cases.
-std::string shown(const Value& v) {
-    switch (v.kind) {
-        case ValueKind::kNull: return "null";
-        case ValueKind::kBool: return v.boolean ? "true" : "false";
-        case ValueKind::kInteger: return "int " + std::to_string(v.integer);
-        case ValueKind::kDouble: return "double " + std::to_string(v.real);
-        case ValueKind::kDecimal: return "decimal " + v.text;
-        case ValueKind::kString: return "text " + v.text;
-        case ValueKind::kDate: return "date " + Date_Format(v.integer);
-        case ValueKind::kDateTime: return "time " + DateTime_Format(v.integer);
-        case ValueKind::kBinary: return "binary " + std::to_string(v.integer);
-    }
-    return "?";
-}
 
 // The first record's values of the table in DIR/t.dbf, each with its problem.
 std::vector<std::pair<std::string, ValueProblem>> first_record(const std::string& path, const ReaderOptions& options = {}) {

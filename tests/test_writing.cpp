@@ -14,10 +14,12 @@
 #include "tables/repair.h"
 #include "tables/table.h"
 #include "tests/fake_platform.h"
+#include "tests/shown_value.h"
 #include "writing/pack.h"
 #include "writing/table_writer.h"
 
 using namespace hyl;
+using hyltest::shown;
 
 namespace {
 
@@ -27,21 +29,6 @@ TableField field(const char* name, char type, int length, int decimals = 0, bool
     return f;
 }
 
-// A value as the reader gives it back, in few words.
-std::string shown(const Value& v) {
-    switch (v.kind) {
-        case ValueKind::kNull: return "null";
-        case ValueKind::kBool: return v.boolean ? "true" : "false";
-        case ValueKind::kInteger: return "int " + std::to_string(v.integer);
-        case ValueKind::kDouble: return "double " + std::to_string(v.real);
-        case ValueKind::kDecimal: return "decimal " + v.text;
-        case ValueKind::kString: return "text " + v.text;
-        case ValueKind::kDate: return "date " + Date_Format(v.integer);
-        case ValueKind::kDateTime: return "time " + DateTime_Format(v.integer);
-        case ValueKind::kBinary: return "binary " + std::to_string(v.integer);
-    }
-    return "?";
-}
 
 // A random value for F, and how the reader shows it once written.
 std::pair<Value, std::string> random_value(const TableField& f, std::mt19937& random, const std::string& letters) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lowlevel/lv.h"
+#include "writing/files.h"
 #include "platform/platform.h"
 #include "tables/fieldtypes.h"
 
@@ -21,15 +22,6 @@ void put_be32(uint8_t* p, uint64_t v) {
 }
 
 int64_t own_block_size(MemoFormat format) { return format == MemoFormat::kFoxPro ? 64 : 512; }
-
-bool write_all(int32_t handle, int64_t position, const uint8_t* bytes, int64_t length) {
-    while (length > 0) {
-        const auto piece = static_cast<int32_t>(std::min<int64_t>(length, kMaxPiece));
-        if (lvv_write_at(handle, position, bytes, piece) != piece) return false;
-        position += piece, bytes += piece, length -= piece;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -75,7 +67,7 @@ bool MemoWriter::create(const std::string& path, MemoFormat format, int64_t bloc
     bytes.resize(static_cast<std::size_t>(first_free * block_size), 0);
     const int32_t handle = platform().file_create(path.c_str());
     if (handle == -1) return false;
-    const bool ok = write_all(handle, 0, bytes.data(), static_cast<int64_t>(bytes.size())) && platform().file_sync(handle);
+    const bool ok = File_WriteAll(handle, 0, bytes.data(), static_cast<int64_t>(bytes.size())) && platform().file_sync(handle);
     lvv_close(handle);
     return ok;
 }
@@ -134,7 +126,7 @@ bool MemoWriter::add(std::string_view bytes, uint32_t type, uint64_t* block) {
     }
     const auto blocks = static_cast<uint64_t>((static_cast<int64_t>(entry.size()) + block_size_ - 1) / block_size_);
     entry.resize(static_cast<std::size_t>(blocks * static_cast<uint64_t>(block_size_)), '\0');
-    if (!write_all(handle_, static_cast<int64_t>(next_block_) * block_size_, reinterpret_cast<const uint8_t*>(entry.data()),
+    if (!File_WriteAll(handle_, static_cast<int64_t>(next_block_) * block_size_, reinterpret_cast<const uint8_t*>(entry.data()),
                    static_cast<int64_t>(entry.size())))
         return false;
     *block = next_block_;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "lowlevel/lv.h"
+#include "tables/interrupted.h"
+#include "writing/files.h"
 #include "platform/platform.h"
 
 namespace hyl {
@@ -14,29 +16,12 @@ namespace {
 constexpr int64_t kChunkBytes = 4 << 20;
 constexpr uint8_t kEndMarker = 0x1A;
 
-bool exists(const std::string& path) {
-    const int32_t handle = platform().file_open(path.c_str(), kModeShareRead);
-    if (handle == -1) return false;
-    platform().file_close(handle);
-    return true;
-}
-
 int64_t length_of(const std::string& path) {
     const int32_t handle = platform().file_open(path.c_str(), kModeShareRead);
     if (handle == -1) return -1;
     const int64_t length = platform().file_length(handle);
     platform().file_close(handle);
     return length;
-}
-
-bool write_all(int32_t handle, int64_t position, const void* bytes, int64_t length) {
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    while (length > 0) {
-        const auto piece = static_cast<int32_t>(std::min<int64_t>(length, kMaxPiece));
-        if (lvv_write_at(handle, position, p, piece) != piece) return false;
-        position += piece, p += piece, length -= piece;
-    }
-    return true;
 }
 
 // A byte-for-byte copy of FROM at TO, on the disk; false (and no TO) when
@@ -51,7 +36,7 @@ bool copy_file(const std::string& from, const std::string& to) {
     for (int64_t at = 0; ok && at < length; at += kChunkBytes) {
         block.resize(static_cast<std::size_t>(std::min(kChunkBytes, length - at)));
         ok = Snapshot_ReadAt(in, length, at, block.data(), static_cast<int64_t>(block.size())) &&
-             write_all(out, at, block.data(), static_cast<int64_t>(block.size()));
+             File_WriteAll(out, at, block.data(), static_cast<int64_t>(block.size()));
     }
     ok = ok && platform().file_sync(out);
     platform().file_close(in);
@@ -81,12 +66,12 @@ WriteOutcome Table_Pack(const std::string& path, const PackOptions& options, Pac
     const std::string table_new = Table_PackingPath(path), memo_new = memo_path.empty() ? "" : Table_PackingPath(memo_path);
     auto refuse = [&](WriteStatus status, const std::string& why) {
         for (const std::string& p : {table_new, memo_new})
-            if (!p.empty() && exists(p)) platform().file_remove(p.c_str());
+            if (!p.empty() && File_Exists(p)) platform().file_remove(p.c_str());
         return WriteOutcome{status, why};
     };
     if (options.backup)
         for (const std::string& p : {path, memo_path})
-            if (!p.empty() && exists(p + ".bak"))
+            if (!p.empty() && File_Exists(p + ".bak"))
                 return refuse(WriteStatus::kRefused,
                               p + ".bak already exists: move it away, or pack without a backup; nothing packed");
     report->memo_before = memo_path.empty() ? -1 : length_of(memo_path);
@@ -130,7 +115,7 @@ WriteOutcome Table_Pack(const std::string& path, const PackOptions& options, Pac
             chunk += record;
             ++report->kept;
             if (static_cast<int64_t>(chunk.size()) >= kChunkBytes) {
-                if (!write_all(out, position, chunk.data(), static_cast<int64_t>(chunk.size()))) {
+                if (!File_WriteAll(out, position, chunk.data(), static_cast<int64_t>(chunk.size()))) {
                     problem = "cannot write " + table_new;
                     return false;
                 }
@@ -145,8 +130,8 @@ WriteOutcome Table_Pack(const std::string& path, const PackOptions& options, Pac
     bool ok = read && problem.empty() && scan.read(0, header.data(), header_length);
     if (ok) {
         for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<uint8_t>(static_cast<uint64_t>(report->kept) >> (8 * i));
-        ok = write_all(out, position, chunk.data(), static_cast<int64_t>(chunk.size())) &&
-             write_all(out, 0, header.data(), header_length) && platform().file_sync(out) &&
+        ok = File_WriteAll(out, position, chunk.data(), static_cast<int64_t>(chunk.size())) &&
+             File_WriteAll(out, 0, header.data(), header_length) && platform().file_sync(out) &&
              (memo_path.empty() || memo.flush());
     }
     platform().file_close(out);

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "lowlevel/lv.h"
+#include "tables/interrupted.h"
+#include "writing/files.h"
 #include "platform/platform.h"
 #include "writing/definition.h"
 
@@ -22,28 +24,6 @@ void put_le(uint8_t* p, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-bool exists(const std::string& path) { return File_Exists(path); }
-
-bool write_all(int32_t handle, int64_t position, const void* bytes, int64_t length) {
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    while (length > 0) {
-        const auto piece = static_cast<int32_t>(std::min<int64_t>(length, kMaxPiece));
-        if (lvv_write_at(handle, position, p, piece) != piece) return false;
-        position += piece, p += piece, length -= piece;
-    }
-    return true;
-}
-
-bool read_all(int32_t handle, int64_t position, void* bytes, int64_t length) {
-    auto* p = static_cast<uint8_t*>(bytes);
-    while (length > 0) {
-        const auto piece = static_cast<uint32_t>(std::min<int64_t>(length, kMaxPiece));
-        const int32_t got = platform().file_read_at(handle, position, p, piece);
-        if (got <= 0) return false;
-        position += got, p += got, length -= got;
-    }
-    return true;
-}
 
 // Today's date as a header holds it: the year less 1900, the month, the day.
 void put_today(uint8_t* date) {
@@ -83,7 +63,7 @@ std::string index_path(const std::string& table, uint8_t version) {
     const bool fox = version == 0x30 || version == 0x31 || version == 0x32 || version == 0xF5 || version == 0xFB;
     if (!fox && version != 0x03) return stem + ".mdx";
     if (fox) return stem + ".cdx";
-    return exists(stem + ".cdx") || exists(stem + ".CDX") ? stem + ".cdx" : stem + ".mdx";
+    return File_Exists(stem + ".cdx") || File_Exists(stem + ".CDX") ? stem + ".cdx" : stem + ".mdx";
 }
 
 // A code page as a .cpg names it: by its number where GDAL and this
@@ -184,22 +164,22 @@ WriteOutcome TableWriter::create(const std::string& path, const NewTable& table)
     } else {
         // The memo file of a table this one replaces is not this one's.
         for (MemoFormat format : {MemoFormat::kDbase3, MemoFormat::kFoxPro})
-            if (exists(Memo_NewPath(path, format))) platform().file_remove(Memo_NewPath(path, format).c_str());
+            if (File_Exists(Memo_NewPath(path, format))) platform().file_remove(Memo_NewPath(path, format).c_str());
     }
     // A code page no language byte names (UTF-8, ISO-8859-2, KOI8-R) is
     // named by a .cpg, as GIS programs write one.  A .cpg already there is
     // made to name the new table's code page, as it would otherwise be
     // believed before the language byte.
     const std::string cpg = stem + ".cpg";
-    if (CodePage_Language(table.codepage) == 0 || exists(cpg)) {
+    if (CodePage_Language(table.codepage) == 0 || File_Exists(cpg)) {
         const std::string text = cpg_text(table.codepage) + "\n";
         const int32_t cpg_handle = platform().file_create(cpg.c_str());
-        const bool ok = cpg_handle != -1 && write_all(cpg_handle, 0, text.data(), static_cast<int64_t>(text.size())) &&
+        const bool ok = cpg_handle != -1 && File_WriteAll(cpg_handle, 0, text.data(), static_cast<int64_t>(text.size())) &&
                         platform().file_sync(cpg_handle);
         if (cpg_handle != -1) platform().file_close(cpg_handle);
         if (!ok) return give_up("cannot write " + cpg);
     }
-    const bool ok = write_all(handle, 0, bytes.data(), static_cast<int64_t>(bytes.size())) && platform().file_sync(handle);
+    const bool ok = File_WriteAll(handle, 0, bytes.data(), static_cast<int64_t>(bytes.size())) && platform().file_sync(handle);
     platform().file_close(handle);
     if (!ok) return refuse(WriteStatus::kFailed, "cannot write it");
     platform().folder_sync(path.c_str());
@@ -257,7 +237,7 @@ WriteOutcome TableWriter::open(const std::string& path, const WriterOptions& opt
             default: return refuse(WriteStatus::kRefused, "an edit of it was cut short: hyl repair settles it first");
         }
     }
-    if (exists(Table_PackingPath(path)))
+    if (File_Exists(Table_PackingPath(path)))
         return refuse(WriteStatus::kRefused, "a pack of it was cut short: hyl repair settles it first");
     if (reader_.has_memo_fields() && !reader_.memo())
         return refuse(WriteStatus::kRefused, "its memo file (.dbt or .fpt) is missing");
@@ -377,7 +357,7 @@ const char* TableWriter::stored_record(int64_t r) {
         piece_first_ = -1;
         piece_count_ = std::min(std::max<int64_t>(1, kPieceBytes / record_length_), count_ - r);
         piece_.resize(static_cast<std::size_t>(piece_count_ * record_length_));
-        if (!read_all(handle_, header_length_ + r * record_length_, piece_.data(), piece_count_ * record_length_))
+        if (!File_ReadAll(handle_, header_length_ + r * record_length_, piece_.data(), piece_count_ * record_length_))
             return nullptr;
         piece_first_ = r;
     }
@@ -421,7 +401,7 @@ WriteOutcome TableWriter::append(std::vector<RecordDraft>& drafts) {
         chunk += drafts[i].bytes;
         if (i + 1 == drafts.size()) chunk += static_cast<char>(kEndMarker);
         if (static_cast<int64_t>(chunk.size()) >= kChunkBytes || i + 1 == drafts.size()) {
-            if (!write_all(handle_, position, chunk.data(), static_cast<int64_t>(chunk.size())))
+            if (!File_WriteAll(handle_, position, chunk.data(), static_cast<int64_t>(chunk.size())))
                 return failed("cannot write the records");
             position += static_cast<int64_t>(chunk.size());
             chunk.clear();
@@ -471,7 +451,7 @@ WriteOutcome TableWriter::update(std::vector<RecordDraft>& drafts) {
     const std::string journal_path = Table_JournalPath(path_);
     const int32_t undo = platform().file_create(journal_path.c_str());
     if (undo == -1) return failed("cannot create " + journal_path);
-    const bool kept = write_all(undo, 0, journal.data(), static_cast<int64_t>(journal.size())) && platform().file_sync(undo);
+    const bool kept = File_WriteAll(undo, 0, journal.data(), static_cast<int64_t>(journal.size())) && platform().file_sync(undo);
     platform().file_close(undo);
     if (!kept || !platform().folder_sync(journal_path.c_str())) {
         platform().file_remove(journal_path.c_str());
@@ -497,7 +477,7 @@ WriteOutcome TableWriter::update(std::vector<RecordDraft>& drafts) {
         for (std::size_t k = i; ok && k < j; ++k)
             span.replace(static_cast<std::size_t>((order[k]->record - first) * record_length_),
                          static_cast<std::size_t>(record_length_), order[k]->bytes);
-        if (!ok || !write_all(handle_, position, span.data(), count * record_length_))
+        if (!ok || !File_WriteAll(handle_, position, span.data(), count * record_length_))
             return failed("cannot write record " + std::to_string(first) + "; " + journal_path +
                           " holds the records as they were (hyl repair puts them back)");
         i = j;
